@@ -1,0 +1,124 @@
+// skimora-decode: decodes one item through the viewer's own loading entry points and reports its size.
+// Users script the decoders with it, and tests reach them from outside the process.
+
+#include "decode/format_registry.h"
+#include "platform/files.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage = "Usage: skimora-decode [--max WxH] [--hq] [--png OUT.png] ITEM\n";
+
+int Fail(const std::string& reason) {
+    std::printf("%s\n", reason.c_str());
+    return 1;
+}
+
+bool ParseSize(const char* text, uint32_t& width, uint32_t& height) {
+    unsigned long w = 0;
+    unsigned long h = 0;
+    char trailing = 0;
+    if (std::sscanf(text, "%lux%lu%c", &w, &h, &trailing) != 2 || w > 1'000'000 || h > 1'000'000) {
+        return false;
+    }
+    width = static_cast<uint32_t>(w);
+    height = static_cast<uint32_t>(h);
+    return true;
+}
+
+// Writes the raster as 8-bit RGBA with straight (un-premultiplied) colours.
+bool WritePng(const decode::DecodedImage& image, const std::string& path) {
+    std::vector<uint8_t> rgba(static_cast<size_t>(image.width) * image.height * 4);
+    for (uint32_t y = 0; y < image.height; ++y) {
+        const uint8_t* source = image.pixels.get() + static_cast<size_t>(y) * image.stride;
+        uint8_t* target = rgba.data() + static_cast<size_t>(y) * image.width * 4;
+        for (uint32_t x = 0; x < image.width; ++x, source += 4, target += 4) {
+            const unsigned alpha = source[3];
+            const auto straight = [alpha](unsigned value) -> uint8_t {
+                if (alpha == 0) {
+                    return 0;
+                }
+                const unsigned result = (value * 255 + alpha / 2) / alpha;
+                return static_cast<uint8_t>(result > 255 ? 255 : result);
+            };
+            target[0] = straight(source[2]);
+            target[1] = straight(source[1]);
+            target[2] = straight(source[0]);
+            target[3] = static_cast<uint8_t>(alpha);
+        }
+    }
+    png_image output{};
+    output.version = PNG_IMAGE_VERSION;
+    output.width = image.width;
+    output.height = image.height;
+    output.format = PNG_FORMAT_RGBA;
+    const bool ok = png_image_write_to_file(&output, path.c_str(), 0, rgba.data(), 0, nullptr) != 0;
+    png_image_free(&output);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    uint32_t maxWidth = 0;
+    uint32_t maxHeight = 0;
+    bool highQuality = false;
+    std::string pngPath;
+    std::string item;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (argument == "--max" && i + 1 < argc) {
+            if (!ParseSize(argv[++i], maxWidth, maxHeight)) {
+                return Fail("bad size for --max (expected WxH)");
+            }
+        } else if (argument == "--hq") {
+            highQuality = true;
+        } else if (argument == "--png" && i + 1 < argc) {
+            pngPath = argv[++i];
+        } else if (item.empty() && (argument.empty() || argument[0] != '-' || argument.size() == 1)) {
+            item = argument;
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (item.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const size_t separator = item.find("::");
+    const std::string container = separator == std::string::npos ? item : item.substr(0, separator);
+    const auto attributes = platform::GetFileAttributes(container);
+    if (!attributes) {
+        return Fail("cannot open " + container + ": no such file");
+    }
+    if (attributes->isDirectory) {
+        return Fail("cannot decode " + container + ": it is a folder");
+    }
+    if (separator != std::string::npos) {
+        return Fail("cannot decode " + item + ": archive entries and document pages are not supported yet");
+    }
+    if (attributes->size == 0) {
+        return Fail("cannot decode " + item + ": the file is empty");
+    }
+    decode::DecodedImage image;
+    if (!decode::LoadImageFile(item, maxWidth, maxHeight, highQuality, image) || !decode::IsValidImage(image)) {
+        return Fail("cannot decode " + item + ": unsupported or damaged image");
+    }
+    if (!pngPath.empty() && !WritePng(image, pngPath)) {
+        return Fail("cannot write " + pngPath);
+    }
+    std::printf("%ux%u\n", image.width, image.height);
+    return 0;
+}

@@ -1,0 +1,20 @@
+# skimora_library(NAME [DEPENDS dep...])
+# One static library per folder, made of every .cpp in it (sub-folders are left to the folder's own
+# CMakeLists). A folder without sources yet becomes an interface library so that the arrows between
+# subsystems can be declared before the code lands.
+function(skimora_library name)
+    cmake_parse_arguments(ARG "" "" "DEPENDS;EXCLUDE" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    foreach(excluded IN LISTS ARG_EXCLUDE)
+        list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
+    if(sources)
+        add_library(${name} STATIC ${sources})
+        target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+        target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+    else()
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+        target_link_libraries(${name} INTERFACE ${ARG_DEPENDS})
+    endif()
+endfunction()

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace decode {
+
+// Values of the colour-management setting.
+enum class ColorManagement : int32_t {
+    Off = 0,
+    // The WIC-format decoder converts images with an embedded profile to the display's profile (read
+    // anew for every image) while it decodes.
+    DuringDecode = 1,
+    // The WIC-format and JPEG decoders transform with Little CMS after decoding, to the display profile
+    // opened once at start-up.
+    DisplayProfile = 2,
+};
+
+ColorManagement CurrentColorManagement();
+
+// Opens the display profile for the process (the screen's ICC profile, else built-in sRGB). Run once at
+// start-up, before the loader threads start, and only when the setting is DisplayProfile then.
+void OpenDisplayProfile();
+// Closes it again (shutdown and tests).
+void CloseDisplayProfile();
+bool IsDisplayProfileOpen();
+
+// A new profile handle for the during-decode mode: the screen's profile, else sRGB.
+// Read anew on every call.
+void* CreateDestinationProfileForDecode(); // a cmsHPROFILE the caller closes
+
+// Transforms a BGRA raster in place from the embedded profile to the display profile, alpha unchanged
+// (perceptual intent). Does nothing unless the mode is DisplayProfile, the display profile is open and
+// the embedded profile is non-empty and readable. Safe on any thread.
+void ApplyDisplayProfile(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride,
+                         const uint8_t* profile, size_t profileSize);
+
+// Transforms a BGRA raster in place from the embedded profile to `destination` (a cmsHPROFILE),
+// regardless of the mode. False when the embedded profile cannot be read or no transform can be made.
+bool TransformToProfile(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride,
+                        const uint8_t* profile, size_t profileSize, void* destination);
+
+} // namespace decode
