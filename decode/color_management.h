@@ -21,6 +21,9 @@ ColorManagement CurrentColorManagement();
 // Opens the display profile for the process (the screen's ICC profile, else built-in sRGB). Run once at
 // start-up, before the loader threads start, and only when the setting is DisplayProfile then.
 void OpenDisplayProfile();
+// The start-up step: opens the display profile when the setting is DisplayProfile at this moment, so a
+// later switch to that mode transforms nothing until the next start. True when the profile is open.
+bool OpenDisplayProfileForStartup();
 // Closes it again (shutdown and tests).
 void CloseDisplayProfile();
 bool IsDisplayProfileOpen();
@@ -39,5 +42,12 @@ void ApplyDisplayProfile(uint8_t* pixels, uint32_t width, uint32_t height, uint3
 // regardless of the mode. False when the embedded profile cannot be read or no transform can be made.
 bool TransformToProfile(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride,
                         const uint8_t* profile, size_t profileSize, void* destination);
+
+// Converts a raster of 4-byte CMYK pixels in place to opaque BGRA through the file's CMYK profile, to
+// the display profile when display colour management is on and the profile is open, else to sRGB.
+// `inverted`: the inks are stored inverted (255 = no ink), as Adobe applications write them. False, with
+// the raster untouched, when the profile is empty, unreadable or not a CMYK profile.
+bool ConvertCmykToDisplay(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride,
+                          const uint8_t* profile, size_t profileSize, bool inverted);
 
 } // namespace decode

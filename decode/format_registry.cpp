@@ -1,5 +1,6 @@
 #include "decode/format_registry.h"
 
+#include "decode/jpeg_turbo_decoder.h"
 #include "decode/wic_decoder.h"
 #include "platform/text.h"
 #include "platform/trace.h"
@@ -40,6 +41,8 @@ bool InFamily(ExtensionFamily family, const std::string& ext) { return Extension
 // rest.
 std::unique_ptr<IDecoder> CreateFamilyDecoder(ExtensionFamily family) {
     switch (family) {
+    case ExtensionFamily::Jpeg:
+        return std::make_unique<JpegTurboDecoder>();
     default:
         return nullptr;
     }
