@@ -140,9 +140,10 @@ bool StripLayout::ScrollToPage(int32_t index) {
 }
 
 bool StripLayout::SeekToPage(int32_t index, float viewHeight) {
-    if (index < 0 || index >= PageCount()) {
+    if (index < 0) {
         return false;
     }
+    // A page that has not arrived yet lies below everything there is: PageTop stops at the strip's end.
     scroll = std::clamp(PageTop(index), 0.0f, std::max(0.0f, totalHeight - viewHeight));
     return true;
 }

@@ -59,7 +59,8 @@ public:
     // shown at the top). False, with nothing changed, for an index outside the strip.
     bool ScrollToPage(int32_t index);
 
-    // The page slider's seek: the page's top, clamped to the scrollable range. False for a bad index.
+    // The page slider's seek: the page's top, clamped to the scrollable range; a page still loading
+    // counts as the strip's end. False for a negative index.
     bool SeekToPage(int32_t index, float viewHeight);
 
     // Rectangles of the pages that intersect a view of renderWidth × renderHeight, top to bottom.

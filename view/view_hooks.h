@@ -30,6 +30,9 @@ struct ViewHooks {
     std::function<void(int32_t index)> publishCurrentIndex;
     std::function<void(ViewTimer timer, uint32_t milliseconds)> startTimer;
     std::function<void(ViewTimer timer)> killTimer;
+    std::function<void()> showOpenFileDialog;
+    std::function<void()> goToPreviousImage;
+    std::function<void()> goToNextImage;
 
     void Repaint() const {
         if (repaint) {
@@ -84,6 +87,21 @@ struct ViewHooks {
     void KillTimer(ViewTimer timer) const {
         if (killTimer) {
             killTimer(timer);
+        }
+    }
+    void ShowOpenFileDialog() const {
+        if (showOpenFileDialog) {
+            showOpenFileDialog();
+        }
+    }
+    void GoToPreviousImage() const {
+        if (goToPreviousImage) {
+            goToPreviousImage();
+        }
+    }
+    void GoToNextImage() const {
+        if (goToNextImage) {
+            goToNextImage();
         }
     }
 };
