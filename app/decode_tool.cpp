@@ -3,6 +3,8 @@
 
 #include "decode/format_registry.h"
 #include "platform/files.h"
+#include "sources/sort_orders.h"
+#include "sources/source_list.h"
 
 #include <png.h>
 
@@ -14,7 +16,8 @@
 
 namespace {
 
-constexpr const char* kUsage = "Usage: skimora-decode [--max WxH] [--hq] [--png OUT.png] ITEM\n";
+constexpr const char* kUsage = "Usage: skimora-decode [--max WxH] [--hq] [--png OUT.png] ITEM\n"
+                               "       skimora-decode --list PATH [--sort N]\n";
 
 int Fail(const std::string& reason) {
     std::printf("%s\n", reason.c_str());
@@ -64,6 +67,18 @@ bool WritePng(const decode::DecodedImage& image, const std::string& path) {
     return ok;
 }
 
+// Opens PATH as the viewer does and prints the resulting list, one item a line, then the current index.
+int ListSource(const std::string& path, uint32_t sortMode) {
+    sources::SortMode.store(sortMode);
+    sources::OpenPath(path);
+    const std::vector<sources::ItemPath> items = sources::CopySourceList();
+    for (const sources::ItemPath& item : items) {
+        std::printf("%s\n", item.c_str());
+    }
+    std::printf("current %d\n", sources::CurrentIndex.load());
+    return items.empty() ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -72,6 +87,9 @@ int main(int argc, char** argv) {
     bool highQuality = false;
     std::string pngPath;
     std::string item;
+    std::string listPath;
+    bool listing = false;
+    uint32_t sortMode = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--help" || argument == "-h") {
@@ -82,6 +100,16 @@ int main(int argc, char** argv) {
             if (!ParseSize(argv[++i], maxWidth, maxHeight)) {
                 return Fail("bad size for --max (expected WxH)");
             }
+        } else if (argument == "--list" && i + 1 < argc) {
+            listing = true;
+            listPath = argv[++i];
+        } else if (argument == "--sort" && i + 1 < argc) {
+            const std::string mode = argv[++i];
+            if (mode.size() != 1 || mode[0] < '0' ||
+                mode[0] >= '0' + static_cast<int>(sources::kSortModeCount)) {
+                return Fail("bad order for --sort (expected 0, 1, 2 or 3)");
+            }
+            sortMode = static_cast<uint32_t>(mode[0] - '0');
         } else if (argument == "--hq") {
             highQuality = true;
         } else if (argument == "--png" && i + 1 < argc) {
@@ -92,6 +120,13 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stderr);
             return 2;
         }
+    }
+    if (listing) {
+        if (!item.empty()) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+        return ListSource(listPath, sortMode);
     }
     if (item.empty()) {
         std::fputs(kUsage, stderr);
