@@ -1,0 +1,419 @@
+#include "loader/loader_threads.h"
+
+#include "decode/format_registry.h"
+#include "loader/batch.h"
+#include "loader/image_cache.h"
+#include "platform/window_messages.h"
+#include "sources/source_list.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <optional>
+#include <thread>
+
+namespace loader {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kPreviewSize = 320;
+
+LoaderHooks& MutableHooks() {
+    static LoaderHooks hooks;
+    return hooks;
+}
+
+// Request flags are atomic so that they can be tested without the lock, but every change that a
+// sleeper must see is made under the matching lock, so no wake-up falls between test and wait.
+struct LoaderSignal {
+    std::mutex mutex;
+    std::condition_variable condition;
+    std::atomic<bool> loadRequest{false};
+};
+
+struct PrefetchSignal {
+    std::mutex mutex;
+    std::condition_variable condition;
+    std::atomic<bool> wake{false};
+};
+
+struct InfoHandoff {
+    std::mutex mutex;
+    std::condition_variable condition;
+    std::atomic<bool> request{false};
+    std::atomic<bool> running{false};
+    std::string path;   // guarded by mutex
+    int32_t index = -1; // guarded by mutex
+};
+
+LoaderSignal& LoaderState() {
+    static LoaderSignal state;
+    return state;
+}
+
+PrefetchSignal& PrefetchState() {
+    static PrefetchSignal state;
+    return state;
+}
+
+InfoHandoff& InfoState() {
+    static InfoHandoff state;
+    return state;
+}
+
+// The thread objects; touched only by StartLoaderThreads and StopLoaderThreads on the UI thread.
+struct Threads {
+    std::thread loader;
+    std::thread prefetch;
+    std::thread info;
+    bool started = false;
+};
+
+Threads& ThreadObjects() {
+    static Threads threads;
+    return threads;
+}
+
+// Whether the position and the list seen when the work began are still the user's.
+bool StillCurrent(int32_t index, uint64_t generation) {
+    return sources::CurrentIndex.load() == index && CacheGeneration() == generation;
+}
+
+// Stores an image into the slot when it still belongs to the current position, and tells the window.
+// The check and the store happen under the slot lock, so a store never follows a reset of the slot by
+// a source change that the check did not see.
+bool Publish(int32_t index, uint64_t generation, const decode::DecodedImage& image, bool preview) {
+    ImageSlot& slot = CurrentImageSlot();
+    decode::DecodedImage previous;
+    {
+        std::lock_guard lock(slot.mutex);
+        if (!StillCurrent(index, generation)) {
+            return false;
+        }
+        previous = std::move(slot.image);
+        slot.image = image;
+        slot.index = index;
+        slot.preview = preview;
+        ++slot.publications;
+        IsPreviewShown.store(preview);
+    }
+    platform::PostToWindow(platform::WindowMessage::ImageReady);
+    return true;
+}
+
+// One request of the loader thread: the item at CurrentIndex from the image cache, else its preview
+// followed by a full decode bounded by the screen. Work for a position the user has left is dropped
+// and the request raised again, so the newest position always wins.
+void ServeCurrentItem() {
+    const int32_t index = sources::CurrentIndex.load();
+    // Read before the path: a result is kept only while the list it was taken from is still the list.
+    const uint64_t generation = CacheGeneration();
+    const std::string path = sources::CopyItemPath(index);
+    if (path.empty()) {
+        std::this_thread::sleep_for(10ms);
+        return;
+    }
+    if (InfoPanelShown.load()) {
+        RequestInfo(path, index);
+    }
+
+    const std::optional<decode::DecodedImage> cached = LookupCache(ImageCache(), index);
+    if (!StillCurrent(index, generation)) {
+        RequestLoad();
+        return;
+    }
+    if (cached && decode::IsValidImage(*cached)) {
+        Publish(index, generation, *cached, false);
+        return;
+    }
+
+    std::optional<decode::DecodedImage> preview = LookupCache(PreviewCache(), index);
+    // Archive entries and PDF pages have no quick preview.
+    if (!preview && !sources::IsContainerItem(path)) {
+        decode::DecodedImage quick;
+        if (decode::LoadImageFile(path, kPreviewSize, kPreviewSize, false, quick) &&
+            decode::IsValidImage(quick)) {
+            InsertIntoCache(PreviewCache(), index, quick, generation, sources::CurrentIndex.load(),
+                            kPreviewCacheKeep);
+            preview = std::move(quick);
+        }
+    }
+    if (!StillCurrent(index, generation)) {
+        RequestLoad();
+        return;
+    }
+    if (preview && decode::IsValidImage(*preview)) {
+        Publish(index, generation, *preview, true);
+    }
+
+    decode::DecodedImage full;
+    const bool decoded = DecodeFullItem(path, ScreenWidth.load(), ScreenHeight.load(), full);
+    if (!StillCurrent(index, generation)) {
+        RequestLoad();
+        return;
+    }
+    if (!decoded) {
+        // The preview (or the previous image) stays, but no full decode runs any more: the prefetcher
+        // must not wait for one.
+        IsPreviewShown.store(false);
+        return;
+    }
+    UpdateCacheCapacity(full.width, full.height);
+    Publish(index, generation, full, false);
+}
+
+void LoaderThread() {
+    LoaderSignal& state = LoaderState();
+    for (;;) {
+        {
+            std::unique_lock lock(state.mutex);
+            state.condition.wait(lock, [&] { return state.loadRequest.load() || !Running.load(); });
+        }
+        if (!Running.load()) {
+            return;
+        }
+        if (!state.loadRequest.exchange(false)) {
+            continue;
+        }
+        ServeCurrentItem();
+    }
+}
+
+} // namespace
+
+void RunPrefetchPass() {
+    const int32_t center = sources::CurrentIndex.load();
+    if (center < 0) {
+        return;
+    }
+    const std::vector<int32_t> order =
+        BuildPrefetchOrder(center, CacheCapacity.load(), sources::NavigationDirection.load());
+    for (const int32_t index : order) {
+        if (!Running.load() || sources::CurrentIndex.load() != center) {
+            return;
+        }
+        if (index < 0) {
+            continue;
+        }
+        const uint64_t generation = CacheGeneration();
+        if (IsCached(ImageCache(), index)) {
+            continue;
+        }
+        const std::string path = sources::CopyItemPath(index); // empty past the end of the list
+        if (path.empty()) {
+            continue;
+        }
+        decode::DecodedImage image;
+        if (!DecodeFullItem(path, ScreenWidth.load(), ScreenHeight.load(), image)) {
+            continue; // tried again in a later pass
+        }
+        const int32_t current = sources::CurrentIndex.load();
+        if (InsertIntoCache(ImageCache(), index, image, generation, current, CacheCapacity.load()) &&
+            DualViewShown.load() && index == current + 1) {
+            platform::PostToWindow(platform::WindowMessage::NextReady);
+        }
+    }
+}
+
+namespace {
+
+void PrefetchThread() {
+    PrefetchSignal& state = PrefetchState();
+    for (;;) {
+        {
+            std::unique_lock lock(state.mutex);
+            const auto deadline = std::chrono::steady_clock::now() + 100ms;
+            state.condition.wait_until(lock, deadline, [&] { return state.wake.load() || !Running.load(); });
+            state.wake.store(false);
+        }
+        if (!Running.load()) {
+            return;
+        }
+        // The current image comes first, and nothing is decoded while the slider is dragged.
+        if (IsScrubbing.load() || IsPreviewShown.load()) {
+            continue;
+        }
+        RunPrefetchPass();
+    }
+}
+
+void GatherInfo(const std::string& path) {
+    const LoaderHooks& hooks = GetLoaderHooks();
+    const sources::SplitPath split = sources::SplitItemPath(path);
+    if (!split.hasEntry) {
+        if (hooks.gatherFileInfo) {
+            hooks.gatherFileInfo(path);
+        }
+        return;
+    }
+    // A PDF page is in no archive: nothing is gathered for it.
+    std::vector<uint8_t> bytes;
+    const std::string container(split.container);
+    const std::string entry(split.entry);
+    if (hooks.extractArchiveEntry && hooks.extractArchiveEntry(container, entry, bytes) &&
+        hooks.gatherMemoryInfo) {
+        hooks.gatherMemoryInfo(bytes, entry);
+    }
+}
+
+void InfoThread() {
+    InfoHandoff& state = InfoState();
+    for (;;) {
+        std::string path;
+        int32_t index = -1;
+        {
+            std::unique_lock lock(state.mutex);
+            state.condition.wait(lock, [&] { return state.request.load() || !state.running.load(); });
+            if (!state.running.load()) {
+                return;
+            }
+            if (state.request.exchange(false)) {
+                path = std::move(state.path);
+                state.path.clear();
+                index = state.index;
+            }
+        }
+        if (path.empty() || index < 0 || index != sources::CurrentIndex.load()) {
+            continue;
+        }
+        GatherInfo(path);
+        if (index == sources::CurrentIndex.load() && InfoPanelShown.load()) {
+            platform::PostToWindow(platform::WindowMessage::InfoReady);
+        }
+    }
+}
+
+} // namespace
+
+void SetLoaderHooks(LoaderHooks hooks) {
+    MutableHooks() = std::move(hooks);
+}
+
+const LoaderHooks& GetLoaderHooks() {
+    return MutableHooks();
+}
+
+ImageSlot& CurrentImageSlot() {
+    static ImageSlot slot;
+    return slot;
+}
+
+void ClearCurrentImage() {
+    ImageSlot& slot = CurrentImageSlot();
+    decode::DecodedImage released;
+    std::lock_guard lock(slot.mutex);
+    released = std::move(slot.image);
+    slot.image = decode::DecodedImage{};
+    slot.index = -1;
+    slot.preview = false;
+    IsPreviewShown.store(false);
+}
+
+void RequestLoad() {
+    LoaderSignal& state = LoaderState();
+    {
+        std::lock_guard lock(state.mutex);
+        state.loadRequest.store(true);
+    }
+    state.condition.notify_one();
+}
+
+void WakePrefetch() {
+    PrefetchSignal& state = PrefetchState();
+    {
+        std::lock_guard lock(state.mutex);
+        state.wake.store(true);
+    }
+    state.condition.notify_one();
+}
+
+void RequestInfo(const std::string& path, int32_t index) {
+    InfoHandoff& state = InfoState();
+    {
+        std::lock_guard lock(state.mutex);
+        state.path = path;
+        state.index = index;
+        state.request.store(true);
+    }
+    state.condition.notify_one();
+}
+
+bool DecodeFullItem(const std::string& path, uint32_t maxWidth, uint32_t maxHeight,
+                    decode::DecodedImage& image) {
+    const LoaderHooks& hooks = GetLoaderHooks();
+    bool decoded = false;
+    if (sources::IsPdfPagePath(path)) {
+        decoded = hooks.renderPdfPage && hooks.renderPdfPage(path, maxWidth, maxHeight, image);
+    } else if (sources::IsContainerItem(path)) {
+        decoded =
+            hooks.decodeArchiveEntry && hooks.decodeArchiveEntry(path, maxWidth, maxHeight, false, image);
+    } else {
+        decoded = decode::LoadImageFile(path, maxWidth, maxHeight, false, image);
+    }
+    return decoded && decode::IsValidImage(image);
+}
+
+void StartLoaderThreads(uint32_t screenWidth, uint32_t screenHeight) {
+    Threads& threads = ThreadObjects();
+    if (threads.started) {
+        return;
+    }
+    if (screenWidth > 0 && screenHeight > 0) {
+        ScreenWidth.store(screenWidth);
+        ScreenHeight.store(screenHeight);
+    }
+    Running.store(true);
+    threads.loader = std::thread(LoaderThread);
+    threads.prefetch = std::thread(PrefetchThread);
+    if (!InfoState().running.exchange(true)) {
+        threads.info = std::thread(InfoThread);
+    }
+    threads.started = true;
+}
+
+void StopLoaderThreads() {
+    Threads& threads = ThreadObjects();
+    // Normally already done when the window went away; a thread object left joinable would end the
+    // process.
+    CancelBatch();
+
+    Running.store(false);
+    // Each flag change is followed by taking the sleeper's lock, so a thread between its test and its
+    // wait cannot miss the wake-up.
+    { std::lock_guard lock(LoaderState().mutex); }
+    LoaderState().condition.notify_all();
+    { std::lock_guard lock(PrefetchState().mutex); }
+    PrefetchState().condition.notify_all();
+
+    InfoHandoff& info = InfoState();
+    if (info.running.exchange(false)) {
+        { std::lock_guard lock(info.mutex); }
+        info.condition.notify_one();
+        if (threads.info.joinable()) {
+            threads.info.join();
+        }
+    }
+    if (threads.loader.joinable()) {
+        threads.loader.join();
+    }
+    if (threads.prefetch.joinable()) {
+        threads.prefetch.join();
+    }
+    ClearCaches();
+    threads.started = false;
+}
+
+bool LoaderThreadsRunning() {
+    return ThreadObjects().started;
+}
+
+void ConnectSourceHooks(sources::SourceHooks& hooks) {
+    hooks.requestLoad = RequestLoad;
+    hooks.wakePrefetch = WakePrefetch;
+    hooks.cancelBatch = CancelBatch;
+    hooks.clearCaches = ClearCaches;
+    hooks.clearCurrentImage = ClearCurrentImage;
+}
+
+} // namespace loader
