@@ -277,7 +277,7 @@ bool MetadataReader::State::Parse() {
     if (available < 4 || !source->Read(0, magic, available)) {
         return false;
     }
-    if (magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) {
+    if (magic[0] == 0xFF && magic[1] == 0xD8) {
         format = ContainerFormat::Jpeg;
         return ParseJpeg();
     }
