@@ -1,0 +1,161 @@
+#include "decode/png_reader.h"
+
+#include <csetjmp>
+#include <cstring>
+#include <png.h>
+
+namespace decode {
+
+namespace {
+
+struct PngInput {
+    const uint8_t* data;
+    size_t size;
+    size_t offset;
+};
+
+// Everything the decoding function touches lives here, outside the frame that libpng's error handler
+// jumps back to, so the jump never skips a destructor.
+struct PngJob {
+    PngInput input;
+    RasterBuilder* out;
+    std::vector<uint8_t>* iccProfile;
+    const uint8_t* iccData;
+    png_uint_32 iccSize;
+};
+
+void ReadFromMemory(png_structp png, png_bytep destination, size_t length) {
+    auto* input = static_cast<PngInput*>(png_get_io_ptr(png));
+    if (length > input->size - input->offset) {
+        png_error(png, "truncated");
+    }
+    std::memcpy(destination, input->data + input->offset, length);
+    input->offset += length;
+}
+
+[[noreturn]] void OnPngError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+// Text and metadata chunks are of no use for the pixels; skipping them also avoids inflating
+// compressed text bombs.
+constexpr png_byte kIgnoredChunks[] = {'t', 'E', 'X', 't', 0, 'z', 'T', 'X', 't', 0, 'i', 'T', 'X', 't', 0,
+                                       'e', 'X', 'I', 'f', 0, 't', 'I', 'M', 'E', 0, 's', 'P', 'L', 'T', 0,
+                                       'h', 'I', 'S', 'T', 0, 'p', 'H', 'Y', 's', 0, 'b', 'K', 'G', 'D', 0};
+
+// libpng reports errors by longjmp, so this function holds only trivially destructible locals and talks
+// to the raster builder through the job. Returns 1 on success.
+int DecodePng(png_structp png, png_infop info, PngJob* job) {
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        return 0;
+    }
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kIgnoredChunks,
+                                static_cast<int>(sizeof(kIgnoredChunks) / 5));
+    png_read_info(png, info);
+
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    int bitDepth = 0;
+    int colorType = 0;
+    int interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
+
+    if (job->iccProfile != nullptr && png_get_valid(png, info, PNG_INFO_iCCP) != 0) {
+        png_charp name = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 profileSize = 0;
+        if (png_get_iCCP(png, info, &name, &compression, &profile, &profileSize) != 0) {
+            job->iccData = profile;
+            job->iccSize = profileSize;
+        }
+    }
+
+    png_set_expand(png);
+    if (bitDepth == 16) {
+        png_set_scale_16(png);
+    }
+    if ((colorType & PNG_COLOR_MASK_COLOR) == 0) {
+        png_set_gray_to_rgb(png);
+    }
+    png_set_bgr(png);
+    const bool hasAlpha =
+        (colorType & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    if (!hasAlpha) {
+        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    }
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4 || !job->out->Begin(width, height)) {
+        return 0;
+    }
+
+    if (passes > 1) {
+        uint8_t* whole = job->out->WholeBuffer();
+        if (whole == nullptr) {
+            return 0;
+        }
+        const size_t stride = static_cast<size_t>(width) * 4;
+        for (int pass = 0; pass < passes; ++pass) {
+            for (png_uint_32 y = 0; y < height; ++y) {
+                png_read_row(png, whole + y * stride, nullptr);
+            }
+        }
+        if (hasAlpha) {
+            for (png_uint_32 y = 0; y < height; ++y) {
+                PremultiplyRow(whole + y * stride, width);
+            }
+        }
+        return 1;
+    }
+    for (png_uint_32 y = 0; y < height; ++y) {
+        uint8_t* row = job->out->RowBuffer();
+        if (row == nullptr) {
+            return 0;
+        }
+        png_read_row(png, row, nullptr);
+        if (hasAlpha) {
+            PremultiplyRow(row, width);
+        }
+        if (!job->out->CommitRow()) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+} // namespace
+
+bool IsPngSignature(const uint8_t* data, size_t size) {
+    return data != nullptr && size >= 8 && png_sig_cmp(data, 0, 8) == 0;
+}
+
+bool ReadPng(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<uint8_t>* iccProfile) {
+    if (!IsPngSignature(data, size)) {
+        return false;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    if (png == nullptr) {
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return false;
+    }
+    PngJob job{{data, size, 0}, &out, iccProfile, nullptr, 0};
+    png_set_read_fn(png, &job.input, ReadFromMemory);
+    // Dimensions beyond the pixel cap are refused by the builder; these only stop absurd headers early.
+    png_set_user_limits(png, 1u << 24, 1u << 24);
+    png_set_chunk_malloc_max(png, 16u << 20);
+    const bool ok = DecodePng(png, info, &job) == 1;
+    if (ok && iccProfile != nullptr && job.iccData != nullptr && job.iccSize > 0) {
+        iccProfile->assign(job.iccData, job.iccData + job.iccSize);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return ok;
+}
+
+} // namespace decode

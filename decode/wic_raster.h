@@ -1,0 +1,87 @@
+#pragma once
+
+#include "decode/image_scaler.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace decode {
+
+// How a WIC-format load wants its raster: the target size hint and its resampling choice.
+struct RasterRequest {
+    uint32_t targetWidth = 0; // 0 x 0: full size
+    uint32_t targetHeight = 0;
+    bool highQuality = true; // box filter; nearest neighbour otherwise
+    bool fullDecode = false; // never scale (the JpegFullDecode preference)
+};
+
+// Collects a reader's premultiplied BGRA output and reduces it to the requested size.
+//
+// A reader declares the source size with Begin and then either hands over rows strictly from top to
+// bottom (RowBuffer + CommitRow) or fills one full-size raster (WholeBuffer). Row by row, a scaled image
+// is reduced band by band, so only a band of source rows and the small result are ever held; unscaled
+// rows land directly in the result. Every allocation is checked against the caps of image_scaler.h and
+// made without throwing.
+class RasterBuilder {
+public:
+    explicit RasterBuilder(const RasterRequest& request) : request(request) {}
+    RasterBuilder(const RasterBuilder&) = delete;
+    RasterBuilder& operator=(const RasterBuilder&) = delete;
+
+    // False for an empty image or one beyond the caps. Fixes the output size. Only once per builder.
+    bool Begin(uint32_t width, uint32_t height);
+
+    uint32_t SourceWidth() const { return sourceWidth; }
+    uint32_t SourceHeight() const { return sourceHeight; }
+    uint32_t OutputWidth() const { return outputWidth; }
+    uint32_t OutputHeight() const { return outputHeight; }
+    bool IsScaled() const { return outputWidth != sourceWidth || outputHeight != sourceHeight; }
+
+    // Row mode: room for the next source row (SourceWidth * 4 bytes), to be filled with premultiplied
+    // BGRA and then committed. Null when allocation fails, the builder is in whole mode or all rows are in.
+    uint8_t* RowBuffer();
+    bool CommitRow();
+    uint32_t RowsCommitted() const { return nextRow; }
+
+    // Whole mode: the full-size raster (stride SourceWidth * 4), zero-filled, written in any order.
+    // Null beyond the caps, on allocation failure or after rows were committed.
+    uint8_t* WholeBuffer();
+
+    // Hands the finished raster (OutputWidth x OutputHeight, stride OutputWidth * 4) to the caller.
+    // False when the reader delivered fewer rows than declared or never started.
+    bool Finish(std::unique_ptr<uint8_t[]>& pixels);
+
+private:
+    enum class Mode { None, Rows, Whole };
+
+    uint64_t BandSourceRow(uint32_t outputRow) const;
+    bool EnsureOutput();
+    bool FlushBand();
+
+    RasterRequest request;
+    Mode mode = Mode::None;
+    bool started = false;
+    uint32_t sourceWidth = 0;
+    uint32_t sourceHeight = 0;
+    uint32_t outputWidth = 0;
+    uint32_t outputHeight = 0;
+    std::unique_ptr<uint8_t[]> output;
+    std::unique_ptr<uint8_t[]> whole;
+    // Row mode with scaling: the source rows of output rows [bandOutputStart, bandOutputEnd).
+    std::unique_ptr<uint8_t[]> band;
+    uint64_t bandCapacityRows = 0;
+    uint32_t bandOutputStart = 0;
+    uint32_t bandOutputEnd = 0;
+    uint32_t nextRow = 0;
+};
+
+// Allocates without throwing; null when `bytes` is 0, beyond kMaxRasterBytes or unavailable.
+std::unique_ptr<uint8_t[]> AllocateRaster(uint64_t bytes);
+
+// Straight alpha to premultiplied, in place, for `count` BGRA (or RGBA) pixels.
+void PremultiplyRow(uint8_t* pixels, uint32_t count);
+
+// Sets every alpha byte of `count` pixels to 255.
+void SetOpaque(uint8_t* pixels, uint32_t count);
+
+} // namespace decode
