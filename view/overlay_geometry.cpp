@@ -46,6 +46,10 @@ void ShowMessage(MessageState& state, const std::string& text, uint32_t duration
     hooks.Repaint();
 }
 
+void ShowZoomMessage(MessageState& state, float zoom, uint32_t now, const ViewHooks& hooks) {
+    ShowMessage(state, FormatZoomMessage(zoom), 800, now, hooks);
+}
+
 uint32_t MessageFadeLength(uint32_t durationMs) {
     return std::min<uint32_t>(durationMs / 4, 500);
 }

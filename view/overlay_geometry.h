@@ -7,6 +7,7 @@
 
 #include "view/geometry.h"
 #include "view/view_hooks.h"
+#include "view/view_state.h"
 
 // Timed messages, the first-image and last-image notices, and the welcome screen: their state, timing
 // and geometry. Text is measured by the drawing layer and passed in.
@@ -36,6 +37,9 @@ struct MessageState {
 // Replaces any running message and restarts the time; starts the 50 ms repaint timer.
 void ShowMessage(MessageState& state, const std::string& text, uint32_t durationMs, uint32_t now,
                  const ViewHooks& hooks);
+
+// The zoom percentage for 800 ms.
+void ShowZoomMessage(MessageState& state, float zoom, uint32_t now, const ViewHooks& hooks);
 
 // A message fades over its last quarter, at most 500 ms.
 uint32_t MessageFadeLength(uint32_t durationMs);

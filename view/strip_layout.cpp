@@ -92,6 +92,16 @@ void StripLayout::SetScroll(float newScroll, float viewHeight) {
     ClampScroll(viewHeight);
 }
 
+void ScrollStripByWheel(StripLayout& strip, int wheelDelta, float viewHeight) {
+    if (wheelDelta != 0) {
+        strip.ScrollBy(wheelDelta > 0 ? -kStripWheelStep : kStripWheelStep, viewHeight);
+    }
+}
+
+void DragStrip(StripLayout& strip, PanDrag& drag, float x, float y, float viewHeight) {
+    strip.ScrollBy(-MoveDrag(drag, x, y).y, viewHeight);
+}
+
 float StripThumbLength(float trackLength, float viewHeight, float totalHeight, unsigned windowDpi) {
     const float proportional = totalHeight > 0 ? viewHeight / totalHeight * trackLength : trackLength;
     return std::max(Dip(20, windowDpi), proportional);

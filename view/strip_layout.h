@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "view/geometry.h"
+#include "view/view_state.h"
 
 // Arithmetic of the dual layout and of the webtoon strip: page heights, scrolling, the strip's scroll
 // bar with its page label, and the loading progress box. The drawing layer owns the bitmaps and the
@@ -92,6 +93,11 @@ private:
     float columnWidth = kFallbackColumnWidth;
     int32_t startIndex = -1;
 };
+
+// A wheel message scrolls the strip 100 units, up for a positive delta, whatever the delta's size.
+void ScrollStripByWheel(StripLayout& strip, int wheelDelta, float viewHeight);
+// A drag on the strip scrolls it with the pointer: moving down shows what lies above.
+void DragStrip(StripLayout& strip, PanDrag& drag, float x, float y, float viewHeight);
 
 // The strip's scroll bar: the track (also the hit rectangle kept as scrollBarRect) and the thumb.
 struct StripScrollBarGeometry {

@@ -48,6 +48,10 @@ TEST(MessageBox, FadesOverTheLastQuarterAtMost500Ms) {
     EXPECT_TRUE(state.messageText.empty());
     EXPECT_EQ(record.calls, std::vector<std::string>{"kill 100"});
 
+    ShowZoomMessage(state, 1.2f * 1.2f, 0, record.hooks);
+    EXPECT_EQ(state.messageText, "144%");
+    EXPECT_EQ(state.messageDuration, 800u);
+
     ShowMessage(state, "mode", 1000, 0, record.hooks);
     EXPECT_EQ(*StepMessage(state, 750, record.hooks), 1.0f);
     EXPECT_NEAR(*StepMessage(state, 875, record.hooks), 0.5f, 1e-6f);

@@ -72,6 +72,17 @@ TEST(StripLayout, ScrollingClampsAndFindsThePage) {
     EXPECT_TRUE(strip.SeekToPage(1, 600));
     EXPECT_EQ(strip.Scroll(), 1000.0f);
 
+    ScrollStripByWheel(strip, 1, 600);
+    EXPECT_EQ(strip.Scroll(), 900.0f);
+    ScrollStripByWheel(strip, -960, 600);
+    EXPECT_EQ(strip.Scroll(), 1000.0f);
+    PanDrag drag;
+    BeginPan(drag, 10, 500);
+    DragStrip(strip, drag, 12, 530, 600); // pulling the strip down shows what lies above
+    EXPECT_EQ(strip.Scroll(), 970.0f);
+    DragStrip(strip, drag, 12, -5000, 600);
+    EXPECT_EQ(strip.Scroll(), 4400.0f);
+
     // The pending start page is scrolled to once it arrives.
     strip.Clear();
     strip.SetStartIndex(2);
