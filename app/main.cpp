@@ -1,9 +1,23 @@
-// Skimora's entry point. The window is not wired in yet: the program reports what it would open.
+// Skimora's entry point: settings, the main window, the command line, the event loop.
 
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/settings_store.h"
+#include "platform/files.h"
+
+#ifdef SKIMORA_WITH_WINDOW
+#include "app/direct_loader.h"
+#include "app/main_window.h"
+#include "platform/qt/qt_window_messages.h"
+#include "platform/settings.h"
+#include "sources/source_list.h"
+
+#include <QApplication>
+#include <QScreen>
+#endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -16,9 +30,73 @@ constexpr const char* kUsage =
     "\n"
     "Opens an image, a folder's image, an archive or a PDF document and shows its neighbours.\n";
 
+// What the command line names, opened the way the user would open it. Missing paths open nothing.
+void OpenRequest(const app::CommandLineRequest& request) {
+#ifdef SKIMORA_WITH_WINDOW
+    if (request.selectEntry) {
+        if (platform::GetFileAttributes(request.archivePath)) {
+            sources::CallHook(sources::Hooks().openArchive, request.archivePath,
+                              request.archivePath + "::" + request.entryName);
+        }
+    } else if (!request.path.empty() && platform::GetFileAttributes(request.path)) {
+        sources::OpenPath(request.path);
+    }
+#else
+    if (request.selectEntry) {
+        std::printf("would open: %s (entry: %s)\n", request.archivePath.c_str(), request.entryName.c_str());
+    } else if (!request.path.empty()) {
+        std::printf("would open: %s\n", request.path.c_str());
+    } else {
+        std::printf("would open: nothing (welcome screen)\n");
+    }
+#endif
+}
+
+#ifdef SKIMORA_WITH_WINDOW
+// The window's DPI, fixed for its lifetime. Qt's own device-pixel scaling is off, so this is the
+// screen's logical DPI and the program scales its lengths itself.
+uint32_t ScreenDpi() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double dpi = screen != nullptr ? screen->logicalDotsPerInch() : 0.0;
+    return dpi >= 1.0 && dpi < 10000.0 ? static_cast<uint32_t>(dpi + 0.5) : 96;
+}
+
+int RunWindow(int argc, char** argv, const app::CommandLineRequest& request) {
+    if (!app::DisplayReachable()) {
+        std::fputs("skimora: no display to show the window on\n", stderr);
+        return 1;
+    }
+    // Lengths are scaled by the window's DPI as the rest of the program expects; Qt must not scale
+    // them a second time.
+    if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING")) {
+        qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    }
+    QApplication application(argc, argv);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(0, 0);
+
+    app::DirectLoader loader(static_cast<uint32_t>(screenSize.width()),
+                             static_cast<uint32_t>(screenSize.height()));
+    app::ImageFeed feed;
+    feed.requestLoad = [&loader] { loader.RequestLoad(); };
+    feed.currentImage = [&loader] { return loader.CurrentImage(); };
+    feed.clearCurrentImage = [&loader] { loader.ClearCurrentImage(); };
+
+    app::MainWindow window(std::move(feed), ScreenDpi());
+    window.PlaceAndShow();
+    if (!window.CreateGraphics()) {
+        platform::ShowMessageBox(&window, "그래픽 초기화 실패", "오류", platform::MessageBoxIcon::None);
+        return 1;
+    }
+    OpenRequest(request);
+    return application.exec();
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // These answer without a display.
     if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -29,12 +107,10 @@ int main(int argc, char** argv) {
     }
     app::LoadSettings();
     const app::CommandLineRequest request = app::ParseCommandLine(app::JoinArguments(argc, argv));
-    if (request.selectEntry) {
-        std::printf("would open: %s (entry: %s)\n", request.archivePath.c_str(), request.entryName.c_str());
-    } else if (!request.path.empty()) {
-        std::printf("would open: %s\n", request.path.c_str());
-    } else {
-        std::printf("would open: nothing (welcome screen)\n");
-    }
+#ifdef SKIMORA_WITH_WINDOW
+    return RunWindow(argc, argv, request);
+#else
+    OpenRequest(request);
     return 0;
+#endif
 }

@@ -1,0 +1,264 @@
+#include "app/canvas.h"
+
+#include "decode/image_scaler.h"
+#include "platform/trace.h"
+#include "view/geometry.h"
+
+#include <QOpenGLContext>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace app {
+
+namespace {
+
+// The frame's background: 32/255 grey, opaque.
+constexpr float kBackgroundGrey = 32.0f / 255.0f;
+
+// The image quad is the unit square; the vertex shader stretches it to the bitmap's rectangle
+// (0, 0, w, h) and applies the view matrix (row-vector convention: p' = p·M + d).
+constexpr const char* kVertexShader = R"(
+attribute vec2 corner;
+uniform vec2 imageSize;
+uniform vec2 viewSize;
+uniform vec4 linearPart; // m11, m12, m21, m22
+uniform vec2 offset;
+varying vec2 texCoord;
+void main() {
+    vec2 p = corner * imageSize;
+    vec2 q = vec2(p.x * linearPart.x + p.y * linearPart.z + offset.x,
+                  p.x * linearPart.y + p.y * linearPart.w + offset.y);
+    gl_Position = vec4(q.x / viewSize.x * 2.0 - 1.0, 1.0 - q.y / viewSize.y * 2.0, 0.0, 1.0);
+    texCoord = corner;
+}
+)";
+
+// Premultiplied BGRA arrives as premultiplied RGBA (uploaded with GL_BGRA). The transparency
+// checkerboard (16 × 16 image pixels, 0xCC and 0x99 grey) is composited under the image in the same
+// pass, so it scales and turns with the image. Colour corrections work on straight colour.
+constexpr const char* kFragmentShader = R"(
+#ifdef GL_ES
+precision highp float;
+#endif
+uniform sampler2D image;
+uniform vec2 imageSize;   // the bitmap's size in image pixels
+uniform vec2 textureSize; // the texture's size (smaller when the bitmap exceeded the GL limit)
+uniform int sampling;     // 0 texture filter as set, 1 cubic from texel centres
+uniform bool invertColors;
+uniform bool gammaBoost;
+varying vec2 texCoord;
+
+float CubicWeight(float x) {
+    // Catmull-Rom (a = -0.5).
+    x = abs(x);
+    if (x < 1.0) {
+        return (1.5 * x - 2.5) * x * x + 1.0;
+    }
+    if (x < 2.0) {
+        return ((-0.5 * x + 2.5) * x - 4.0) * x + 2.0;
+    }
+    return 0.0;
+}
+
+vec4 SampleCubic(vec2 uv) {
+    vec2 position = uv * textureSize - 0.5;
+    vec2 base = floor(position);
+    vec2 fraction = position - base;
+    vec4 sum = vec4(0.0);
+    for (int j = -1; j <= 2; ++j) {
+        float wy = CubicWeight(float(j) - fraction.y);
+        for (int i = -1; i <= 2; ++i) {
+            float w = CubicWeight(float(i) - fraction.x) * wy;
+            vec2 texel = clamp(base + vec2(float(i), float(j)), vec2(0.0), textureSize - 1.0);
+            sum += w * texture2D(image, (texel + 0.5) / textureSize);
+        }
+    }
+    sum.a = clamp(sum.a, 0.0, 1.0);
+    sum.rgb = clamp(sum.rgb, vec3(0.0), vec3(sum.a));
+    return sum;
+}
+
+void main() {
+    vec4 color = sampling == 1 ? SampleCubic(texCoord) : texture2D(image, texCoord);
+    if ((invertColors || gammaBoost) && color.a > 0.0) {
+        vec3 straight = color.rgb / color.a;
+        if (invertColors) {
+            straight = vec3(1.0) - straight;
+        }
+        if (gammaBoost) {
+            straight = pow(straight, vec3(0.8));
+        }
+        color.rgb = straight * color.a;
+    }
+    vec2 cell = floor(texCoord * imageSize / 16.0);
+    float board = mod(cell.x + cell.y, 2.0) < 0.5 ? 0.8 : 0.6;
+    gl_FragColor = vec4(color.rgb + vec3(board) * (1.0 - color.a), 1.0);
+}
+)";
+
+constexpr GLfloat kUnitQuad[] = {0, 0, 1, 0, 0, 1, 1, 1};
+
+} // namespace
+
+GLint TextureFilterFor(int32_t interpolationMode) {
+    return interpolationMode == 0 ? GL_NEAREST : GL_LINEAR;
+}
+
+Canvas::Canvas(FrameInputs inputs, QWidget* parent) : QOpenGLWidget(parent), inputs(std::move(inputs)) {
+    setObjectName("SkimoraCanvas");
+    // Pointer input belongs to the window; the canvas only draws.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+Canvas::~Canvas() {
+    if (context() != nullptr) {
+        makeCurrent();
+        ReleaseTexture();
+        quad.destroy();
+        doneCurrent();
+    }
+}
+
+void Canvas::SetImage(const decode::DecodedImage& newImage) {
+    if (!decode::IsValidImage(newImage)) {
+        ClearImage();
+        return;
+    }
+    image = newImage;
+    textureDirty = true;
+    update();
+}
+
+void Canvas::ClearImage() {
+    image = {};
+    textureDirty = true;
+    update();
+}
+
+bool Canvas::HasImage() const {
+    return decode::IsValidImage(image);
+}
+
+void Canvas::initializeGL() {
+    initializeOpenGLFunctions();
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
+    const bool built = imageProgram.addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) &&
+                       imageProgram.addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) &&
+                       (imageProgram.bindAttributeLocation("corner", 0), imageProgram.link());
+    if (!built) {
+        platform::DebugTrace("[GL] image shader: " + imageProgram.log().toStdString());
+    }
+    const bool haveQuad = quad.create() && quad.bind();
+    if (haveQuad) {
+        quad.allocate(kUnitQuad, sizeof kUnitQuad);
+        quad.release();
+    }
+    graphicsReady = built && haveQuad && maxTextureSize > 0;
+    textureDirty = true;
+}
+
+void Canvas::ReleaseTexture() {
+    if (texture != 0) {
+        glDeleteTextures(1, &texture);
+        texture = 0;
+    }
+}
+
+void Canvas::UploadTexture() {
+    textureDirty = false;
+    ReleaseTexture();
+    if (!decode::IsValidImage(image)) {
+        return;
+    }
+    const auto limit = static_cast<uint32_t>(maxTextureSize);
+    const uint8_t* pixels = image.pixels.get();
+    uint32_t width = image.width;
+    uint32_t height = image.height;
+    std::unique_ptr<uint8_t[]> reduced;
+    if (width > limit || height > limit) {
+        // Larger than the GL limit: reduce for display; the geometry keeps the bitmap's own size.
+        const decode::ScaledSize size = decode::ComputeScaledSize(width, height, limit, limit, false);
+        reduced.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size.width) * size.height * 4]);
+        if (!reduced || !decode::ScaleRaster(pixels, width, height, image.stride, reduced.get(), size.width,
+                                             size.height, decode::ScaleFilter::Box)) {
+            platform::DebugTrace("[GL] image too large for a texture");
+            return;
+        }
+        pixels = reduced.get();
+        width = size.width;
+        height = size.height;
+    }
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(width), static_cast<GLsizei>(height), 0,
+                 GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    textureWidth = width;
+    textureHeight = height;
+}
+
+void Canvas::paintGL() {
+    glClearColor(kBackgroundGrey, kBackgroundGrey, kBackgroundGrey, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (!graphicsReady) {
+        return;
+    }
+    if (textureDirty) {
+        UploadTexture();
+    }
+    if (texture != 0 && inputs.viewState != nullptr) {
+        DrawSingleImage();
+    }
+}
+
+void Canvas::DrawSingleImage() {
+    const view::ViewState& state = *inputs.viewState;
+    const auto renderWidth = static_cast<float>(width());
+    const auto renderHeight = static_cast<float>(height());
+    if (renderWidth <= 0 || renderHeight <= 0) {
+        return;
+    }
+    const auto imageWidth = static_cast<float>(image.width);
+    const auto imageHeight = static_cast<float>(image.height);
+    const float top = inputs.regionTop ? inputs.regionTop() : 0.0f;
+    const view::Matrix3x2 matrix =
+        view::ComputeImageTransform(state, imageWidth, imageHeight, renderWidth, renderHeight, top);
+
+    // Any correction resamples linearly whatever the interpolation setting.
+    const bool effects = state.invertColors || state.gammaBoost;
+    const int32_t mode = effects ? 1 : state.interpolationMode;
+    const bool cubic = mode == 2 || mode == 3;
+
+    glBindTexture(GL_TEXTURE_2D, texture);
+    const GLint filter = cubic ? GL_NEAREST : TextureFilterFor(mode);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+
+    imageProgram.bind();
+    imageProgram.setUniformValue("image", 0);
+    imageProgram.setUniformValue("imageSize", imageWidth, imageHeight);
+    imageProgram.setUniformValue("textureSize", static_cast<float>(textureWidth),
+                                 static_cast<float>(textureHeight));
+    imageProgram.setUniformValue("viewSize", renderWidth, renderHeight);
+    imageProgram.setUniformValue("linearPart", matrix.m11, matrix.m12, matrix.m21, matrix.m22);
+    imageProgram.setUniformValue("offset", matrix.dx, matrix.dy);
+    imageProgram.setUniformValue("sampling", cubic ? 1 : 0);
+    imageProgram.setUniformValue("invertColors", state.invertColors);
+    imageProgram.setUniformValue("gammaBoost", state.gammaBoost);
+
+    quad.bind();
+    imageProgram.enableAttributeArray(0);
+    imageProgram.setAttributeBuffer(0, GL_FLOAT, 0, 2);
+    glActiveTexture(GL_TEXTURE0);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    imageProgram.disableAttributeArray(0);
+    quad.release();
+    imageProgram.release();
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+} // namespace app

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "decode/decoded_image.h"
+#include "view/view_state.h"
+
+#include <QOpenGLBuffer>
+#include <QOpenGLFunctions>
+#include <QOpenGLShaderProgram>
+#include <QOpenGLWidget>
+
+#include <functional>
+#include <memory>
+
+namespace app {
+
+// What one frame is drawn from, read by the canvas at each paint.
+struct FrameInputs {
+    const view::ViewState* viewState = nullptr;
+    // The top of the image region: below the pinned title bar, or 0.
+    std::function<float()> regionTop;
+};
+
+// The window's drawing surface: clears to the background grey and draws the image in view as a
+// texture under the view's transform, over the transparency checkerboard. Drawing units are the
+// widget's pixels (the process runs without Qt's device-pixel scaling, so they are screen pixels).
+// Window thread only.
+class Canvas : public QOpenGLWidget, protected QOpenGLFunctions {
+    Q_OBJECT
+
+public:
+    explicit Canvas(FrameInputs inputs, QWidget* parent = nullptr);
+    ~Canvas() override;
+
+    // Takes an image into view (the device bitmap of the current image). The pixels are shared, not
+    // copied; the texture is made at the next paint. An invalid record clears the view.
+    void SetImage(const decode::DecodedImage& image);
+    void ClearImage();
+    bool HasImage() const;
+    const decode::DecodedImage& Image() const { return image; }
+
+    // False when the GL context could not be made or the shaders did not build; nothing is drawn then.
+    bool GraphicsReady() const { return graphicsReady; }
+
+protected:
+    void initializeGL() override;
+    void paintGL() override;
+
+private:
+    void UploadTexture();
+    void DrawSingleImage();
+    void ReleaseTexture();
+
+    FrameInputs inputs;
+    decode::DecodedImage image;
+    bool textureDirty = false;
+    bool graphicsReady = false;
+    GLuint texture = 0;
+    GLint maxTextureSize = 0;
+    uint32_t textureWidth = 0; // the texture's size; below the image's when reduced to the GL limit
+    uint32_t textureHeight = 0;
+    QOpenGLShaderProgram imageProgram;
+    QOpenGLBuffer quad{QOpenGLBuffer::VertexBuffer};
+};
+
+// GL sampling for the "InterpolationMode" setting: 0 nearest, anything else linear.
+GLint TextureFilterFor(int32_t interpolationMode);
+
+} // namespace app

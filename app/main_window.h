@@ -1,0 +1,95 @@
+#pragma once
+
+#include "app/canvas.h"
+#include "decode/decoded_image.h"
+#include "view/view_state.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace app {
+
+// Where the window's images come from: the loader threads, or a DirectLoader. The window asks for the
+// current item's image with requestLoad and, on ImageReady, takes the slot's content with
+// currentImage.
+struct ImageFeed {
+    std::function<void()> requestLoad;
+    std::function<void()> wakePrefetch;
+    std::function<decode::DecodedImage()> currentImage; // a copy taken under the slot's lock
+    std::function<void()> clearCurrentImage;
+};
+
+// The process-wide state of the main window. Window thread only.
+struct MainWindowState {
+    uint32_t windowDpi = 96; // taken once at creation; every scaled length is n × windowDpi / 96
+    int32_t screenWidth = 0; // primary screen at start-up: the loader's largest decode size
+    int32_t screenHeight = 0;
+    bool fullscreen = false;
+    bool titleBarPinned = false;
+    bool showInfoPanel = false;
+    view::LayoutState layout;
+};
+
+// The borderless dark main window ("SkimoraStd"). It owns the canvas, the view state and the window
+// operations of the shell; it installs itself as the sources' window hooks and as the receiver of the
+// background threads' messages for its lifetime (one main window at a time).
+class MainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    MainWindow(ImageFeed feed, uint32_t windowDpi);
+    ~MainWindow() override;
+
+    // Places the window (the remembered rectangle, or 800 × 800 × dpi / 96 centred) and shows it.
+    void PlaceAndShow();
+    // True when the canvas has a working GL context and its shaders; call after PlaceAndShow.
+    bool CreateGraphics();
+
+    void UpdateWindowTitle();
+    // Runs the open-file dialog (one at a time) and opens the chosen file.
+    void ShowOpenFileDialog();
+    // Replaces the file dialog, e.g. in tests: answers the chosen path or empty for a cancel.
+    void SetFileChooser(std::function<std::string()> chooser) { fileChooser = std::move(chooser); }
+
+    // Writes the placement and run-time preferences back and saves the settings (at close).
+    void SaveStateToSettings();
+
+    Canvas& GetCanvas() { return *canvas; }
+    view::ViewState& ViewState() { return viewState; }
+    MainWindowState& State() { return state; }
+
+protected:
+    bool event(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void InstallHooks();
+    void OnImageReady();
+    void Repaint();
+    float RegionTop() const;
+    bool CanPanNow() const;
+    void UpdateCursor(const QPointF& position);
+
+    ImageFeed feed;
+    MainWindowState state;
+    view::ViewState viewState;
+    view::ViewHooks viewHooks;
+    view::PanDrag panDrag;
+    Canvas* canvas = nullptr;
+    std::function<std::string()> fileChooser;
+    bool openDialogBusy = false;
+};
+
+// The open-file dialog's filter: "이미지/압축/PDF", "압축 파일", "PDF 파일", "모든 파일", in Qt's
+// "description (*.a *.b);;…" form. Built once.
+const std::string& OpenFileFilter();
+
+} // namespace app

@@ -1,0 +1,275 @@
+// The main window on a real X server: frames read back from the GL canvas, the title, the wheel.
+
+#include "app/direct_loader.h"
+#include "app/main_window.h"
+#include "app/window_title.h"
+#include "platform/settings.h"
+#include "sources/source_list.h"
+#include "tests/support/jpeg_writer.h"
+#include "tests/support/png_writer.h"
+#include "tests/support/test_support.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QWheelEvent>
+
+#include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+using testing_support::Rgb;
+
+// Runs the event loop until `done` holds; false when it never did within a generous bound.
+bool ProcessUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 20000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void ProcessPending() {
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+struct Grey {
+    int red;
+    int green;
+    int blue;
+};
+
+void ExpectPixel(const QImage& frame, int x, int y, Grey expected, int tolerance, const char* what) {
+    const QRgb pixel = frame.pixel(x, y);
+    EXPECT_NEAR(qRed(pixel), expected.red, tolerance) << what << " at " << x << "," << y;
+    EXPECT_NEAR(qGreen(pixel), expected.green, tolerance) << what << " at " << x << "," << y;
+    EXPECT_NEAR(qBlue(pixel), expected.blue, tolerance) << what << " at " << x << "," << y;
+}
+
+constexpr Grey kBackground{32, 32, 32};
+constexpr Grey kLightCell{0xCC, 0xCC, 0xCC};
+constexpr Grey kDarkCell{0x99, 0x99, 0x99};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::GlobalSettings() = platform::Settings{};
+        sources::NavigationPending.store(false);
+        loader = std::make_unique<app::DirectLoader>(0, 0);
+        app::ImageFeed feed;
+        feed.requestLoad = [this] { loader->RequestLoad(); };
+        feed.currentImage = [this] { return loader->CurrentImage(); };
+        feed.clearCurrentImage = [this] { loader->ClearCurrentImage(); };
+        window = std::make_unique<app::MainWindow>(std::move(feed), 96);
+        window->PlaceAndShow();
+        ASSERT_TRUE(ProcessUntil([this] { return window->isVisible() && window->GetCanvas().isValid(); }));
+        ASSERT_TRUE(window->CreateGraphics());
+    }
+
+    void TearDown() override {
+        window.reset();
+        loader.reset();
+        sources::ReplaceSourceList({});
+        sources::CurrentIndex.store(-1);
+        sources::NavigationPending.store(false);
+    }
+
+    std::string Title() const { return window->windowTitle().toStdString(); }
+
+    // Opens `path` and waits until its image is in view.
+    void OpenAndWait(const std::string& path) {
+        sources::OpenPath(path);
+        ASSERT_TRUE(
+            ProcessUntil([this] { return window->GetCanvas().HasImage() && !sources::NavigationPending; }));
+    }
+
+    void Wheel(int delta) {
+        const QPointF centre(window->width() / 2.0, window->height() / 2.0);
+        QWheelEvent event(centre, window->mapToGlobal(centre), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(window.get(), &event);
+    }
+
+    QImage Frame() { return window->GetCanvas().grabFramebuffer(); }
+
+    testing_support::TemporaryDirectory folder;
+    std::unique_ptr<app::DirectLoader> loader;
+    std::unique_ptr<app::MainWindow> window;
+};
+
+TEST_F(MainWindowTest, IsTheDarkBorderlessWindowAndClearsToTheBackgroundGrey) {
+    EXPECT_EQ(window->objectName().toStdString(), "SkimoraStd");
+    EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(window->width(), 800);
+    EXPECT_EQ(window->height(), 800);
+    EXPECT_EQ(Title(), app::kInitialWindowTitle);
+    const QImage frame = Frame();
+    ASSERT_EQ(frame.width(), window->GetCanvas().width());
+    ExpectPixel(frame, 10, 10, kBackground, 1, "empty window");
+    ExpectPixel(frame, frame.width() / 2, frame.height() / 2, kBackground, 1, "empty window");
+}
+
+TEST_F(MainWindowTest, DrawsAJpegCentredAtItsOwnSizeWhenItFits) {
+    // Left half red, right half blue; 200 × 100 fits the window and is not enlarged.
+    const std::string path =
+        folder.Write("two.jpg", testing_support::EncodeJpeg(
+                                    200, 100,
+                                    [](uint32_t x, uint32_t) {
+                                        return x < 100 ? Rgb{230, 20, 20} : Rgb{20, 20, 230};
+                                    },
+                                    testing_support::JpegOptions(95, testing_support::JpegChroma::Full444)));
+    OpenAndWait(path);
+    const QImage frame = Frame();
+    const int left = (frame.width() - 200) / 2;
+    const int top = (frame.height() - 100) / 2;
+    ExpectPixel(frame, left + 50, top + 50, {230, 20, 20}, 12, "red half");
+    ExpectPixel(frame, left + 150, top + 50, {20, 20, 230}, 12, "blue half");
+    ExpectPixel(frame, left + 2, top + 2, {230, 20, 20}, 16, "top-left corner inside");
+    ExpectPixel(frame, left - 3, top + 50, kBackground, 1, "left of the image");
+    ExpectPixel(frame, left + 50, top + 103, kBackground, 1, "below the image");
+    ExpectPixel(frame, left + 50, top - 3, kBackground, 1, "above the image");
+}
+
+TEST_F(MainWindowTest, ShowsTheCheckerboardUnderTransparencyScaledWithTheZoom) {
+    // 64 × 64: left half fully transparent, right half opaque green.
+    std::vector<uint8_t> rgba(64 * 64 * 4, 0);
+    for (uint32_t y = 0; y < 64; ++y) {
+        for (uint32_t x = 32; x < 64; ++x) {
+            uint8_t* pixel = &rgba[(y * 64 + x) * 4];
+            pixel[1] = 200;
+            pixel[3] = 255;
+        }
+    }
+    OpenAndWait(folder.Write("alpha.png", testing_support::EncodeRgbaPng(64, 64, rgba)));
+
+    QImage frame = Frame();
+    int left = (frame.width() - 64) / 2;
+    int top = (frame.height() - 64) / 2;
+    ExpectPixel(frame, left + 8, top + 8, kLightCell, 2, "cell (0,0)");
+    ExpectPixel(frame, left + 24, top + 8, kDarkCell, 2, "cell (1,0)");
+    ExpectPixel(frame, left + 8, top + 24, kDarkCell, 2, "cell (0,1)");
+    ExpectPixel(frame, left + 24, top + 24, kLightCell, 2, "cell (1,1)");
+    ExpectPixel(frame, left + 48, top + 8, {0, 200, 0}, 2, "opaque half");
+
+    // At zoom 2 a cell covers 32 × 32 screen pixels.
+    window->ViewState().zoom = 2.0f;
+    window->GetCanvas().update();
+    frame = Frame();
+    left = (frame.width() - 128) / 2;
+    top = (frame.height() - 128) / 2;
+    ExpectPixel(frame, left + 16, top + 16, kLightCell, 2, "zoomed cell (0,0)");
+    ExpectPixel(frame, left + 30, top + 16, kLightCell, 2, "zoomed cell (0,0), right edge");
+    ExpectPixel(frame, left + 34, top + 16, kDarkCell, 2, "zoomed cell (1,0)");
+    ExpectPixel(frame, left + 16, top + 48, kDarkCell, 2, "zoomed cell (0,1)");
+}
+
+TEST_F(MainWindowTest, SamplesNearestOrLinearByInterpolationMode) {
+    // A black and a white pixel enlarged 100 times: nearest keeps two flat halves, linear blends them.
+    const std::vector<uint8_t> rgba = {0, 0, 0, 255, 255, 255, 255, 255};
+    OpenAndWait(folder.Write("pair.png", testing_support::EncodeRgbaPng(2, 1, rgba)));
+    view::ViewState& state = window->ViewState();
+    state.zoom = 100.0f;
+
+    state.interpolationMode = 0;
+    window->GetCanvas().update();
+    QImage frame = Frame();
+    const int centreX = frame.width() / 2;
+    const int centreY = frame.height() / 2;
+    ExpectPixel(frame, centreX - 10, centreY, {0, 0, 0}, 1, "nearest, left of the seam");
+    ExpectPixel(frame, centreX + 10, centreY, {255, 255, 255}, 1, "nearest, right of the seam");
+
+    state.interpolationMode = 1;
+    window->GetCanvas().update();
+    frame = Frame();
+    const int blended = qRed(frame.pixel(centreX - 10, centreY));
+    EXPECT_GT(blended, 60);
+    EXPECT_LT(blended, 195);
+
+    // Cubic stays between black and white and rises across the seam.
+    state.interpolationMode = 2;
+    window->GetCanvas().update();
+    frame = Frame();
+    EXPECT_LT(qRed(frame.pixel(centreX - 30, centreY)), qRed(frame.pixel(centreX + 30, centreY)));
+}
+
+TEST_F(MainWindowTest, TitleNamesFolderFilePositionAndTheWheelTurnsPages) {
+    const auto jpeg = [](uint8_t shade) {
+        return testing_support::EncodeJpeg(40, 30, [shade](uint32_t, uint32_t) {
+            return Rgb{shade, shade, shade};
+        });
+    };
+    const std::string first = folder.Write("cats/a.jpg", jpeg(40));
+    folder.Write("cats/b.jpg", jpeg(120));
+    folder.Write("cats/c.jpg", jpeg(200));
+    folder.Write("cats/notes.txt", std::string("not an image"));
+
+    OpenAndWait(first);
+    EXPECT_EQ(Title(), "cats/a.jpg [1/3] - 스키모라");
+
+    Wheel(-120);
+    EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
+    // A second turn before the first image arrived is ignored.
+    Wheel(-120);
+    EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
+    ASSERT_TRUE(ProcessUntil([] { return !sources::NavigationPending; }));
+    const QImage frame = Frame();
+    ExpectPixel(frame, frame.width() / 2, frame.height() / 2, {120, 120, 120}, 6, "b.jpg in view");
+
+    Wheel(-120);
+    ASSERT_TRUE(ProcessUntil([] { return !sources::NavigationPending; }));
+    EXPECT_EQ(Title(), "cats/c.jpg [3/3] - 스키모라");
+    Wheel(-120); // past the end: stays
+    ProcessPending();
+    EXPECT_EQ(Title(), "cats/c.jpg [3/3] - 스키모라");
+
+    Wheel(120);
+    ASSERT_TRUE(ProcessUntil([] { return !sources::NavigationPending; }));
+    EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
+
+    // A horizontal scroll (no vertical delta) turns nothing.
+    Wheel(0);
+    ProcessPending();
+    EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
+}
+
+TEST_F(MainWindowTest, AnUnreadableItemDoesNotBlockTheNextTurn) {
+    const std::string first = folder.Write(
+        "set/1.jpg", testing_support::EncodeJpeg(16, 16, [](uint32_t, uint32_t) { return Rgb{}; }));
+    folder.Write("set/2.jpg", std::string(500, '\x55'));
+    folder.Write("set/3.jpg", testing_support::EncodeJpeg(16, 16, [](uint32_t, uint32_t) { return Rgb{}; }));
+    OpenAndWait(first);
+
+    Wheel(-120);
+    EXPECT_EQ(Title(), "set/2.jpg [2/3] - 스키모라");
+    ASSERT_TRUE(ProcessUntil([] { return !sources::NavigationPending; }));
+    EXPECT_TRUE(window->GetCanvas().HasImage()); // the previous image stays
+    Wheel(-120);
+    EXPECT_EQ(Title(), "set/3.jpg [3/3] - 스키모라");
+}
+
+TEST_F(MainWindowTest, AWheelTurnOverAnEmptyWindowOpensTheFileDialogOnce) {
+    const std::string path = folder.Write(
+        "pick/x.jpg", testing_support::EncodeJpeg(16, 16, [](uint32_t, uint32_t) { return Rgb{}; }));
+    int asked = 0;
+    window->SetFileChooser([&] {
+        ++asked;
+        // The dialog pumps events: a second request meanwhile must not open another one.
+        window->ShowOpenFileDialog();
+        return path;
+    });
+    Wheel(-120);
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(ProcessUntil([this] { return window->GetCanvas().HasImage(); }));
+    EXPECT_EQ(Title(), "pick/x.jpg [1/1] - 스키모라");
+}
+
+} // namespace
