@@ -719,17 +719,20 @@ MetadataValue MetadataReader::State::QueryContainer(const std::vector<std::strin
 }
 
 MetadataValue MetadataReader::State::QueryFrame(uint32_t frame, const std::vector<std::string_view>& names) {
-    if (frame >= FrameCount()) {
-        return {};
-    }
     if (const std::optional<size_t> start = ExifPathStart(names)) {
-        if (format == ContainerFormat::Tiff) {
-            return QueryExif(TiffChain()[frame], names, *start);
+        // Answered without counting frames: a GIF (which has no EXIF) is not walked for this.
+        if (format == ContainerFormat::Tiff && frame > 0) {
+            const std::vector<uint64_t>& chain = TiffChain();
+            return frame < chain.size() ? QueryExif(chain[frame], names, *start) : MetadataValue();
         }
+        // Frame 0 of a TIFF is IFD0; in other containers EXIF belongs to the first frame.
         if (frame != 0 || !hasExif) {
             return {};
         }
         return QueryExif(exif.FirstDirectory(), names, *start);
+    }
+    if (frame >= FrameCount()) {
+        return {};
     }
     if (names.size() != 2) {
         return {};

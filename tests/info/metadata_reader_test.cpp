@@ -190,6 +190,8 @@ TEST(MetadataReader, ValueTypesFollowTheStoredFieldTypes) {
         exif.Bytes(ExifBlockBuilder::Ifd0, 1008, 2, {'a', 'b', 'c', 'd', 'e'});
         exif.SRational(ExifBlockBuilder::Ifd0, 1009, {{-1, 2}, {3, -4}});
         exif.Add(ExifBlockBuilder::Ifd0, 1010, 99, 1, {1, 2, 3, 4}); // unknown field type
+        exif.Ascii(ExifBlockBuilder::Ifd0, 1011,
+                   "Galaxy \xEC\x82\xAC\xEC\xA7\x84 \xEF\xBF\xBD"); // UTF-8 kept
         const std::vector<uint8_t> block = exif.Build();
         MetadataReader reader;
         ASSERT_TRUE(reader.OpenExifBlock(block.data(), block.size()));
@@ -215,6 +217,7 @@ TEST(MetadataReader, ValueTypesFollowTheStoredFieldTypes) {
         ASSERT_EQ(rationals.SRationalElements().size(), 2u);
         EXPECT_EQ(rationals.SRationalElements()[1].denominator, -4);
         EXPECT_TRUE(reader.Query("/ifd/{ushort=1010}").IsEmpty());
+        EXPECT_EQ(reader.Query("/ifd/{ushort=1011}").AsString(), "Galaxy 사진 \uFFFD");
     }
 }
 
