@@ -50,6 +50,31 @@ const char* FitModeText(FitMode mode) {
     return "";
 }
 
+ViewState ViewStateFromSettings(const platform::Settings& settings) {
+    ViewState state;
+    state.imageFilter =
+        settings.lastImageFilter >= 0 && settings.lastImageFilter <= 2 ? settings.lastImageFilter : 0;
+    // Values outside 0 … 3 are kept: the drawing layer resamples them linearly.
+    state.interpolationMode = settings.interpolationMode;
+    return state;
+}
+
+LayoutState LayoutStateFromSettings(const platform::Settings& settings) {
+    LayoutState layout;
+    layout.webtoonMode = settings.webtoonMode;
+    layout.dualView = settings.dualView && !settings.webtoonMode;
+    const int32_t width = settings.webtoonWidth;
+    layout.webtoonWidth = width == 640 || width == 760 || width == 800 ? static_cast<uint32_t>(width) : 0;
+    return layout;
+}
+
+void StoreViewSettings(const ViewState& state, const LayoutState& layout, platform::Settings& settings) {
+    settings.lastImageFilter = state.imageFilter;
+    settings.dualView = layout.dualView;
+    settings.webtoonMode = layout.webtoonMode;
+    settings.webtoonWidth = static_cast<int32_t>(layout.webtoonWidth);
+}
+
 float ImageRegionTop(bool titleBarPinned, FullscreenState fullscreen) {
     return titleBarPinned && fullscreen == FullscreenState::Windowed ? kTitleBarHeight : 0.0f;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/settings.h"
 #include "view/geometry.h"
 #include "view/view_hooks.h"
 
@@ -71,6 +72,13 @@ struct LayoutState {
     bool webtoonMode = false;
     uint32_t webtoonWidth = 0;
 };
+
+// The start-up state from the stored preferences; values a damaged settings file could hold (a filter
+// or strip width that does not exist) fall back to their defaults.
+ViewState ViewStateFromSettings(const platform::Settings& settings);
+LayoutState LayoutStateFromSettings(const platform::Settings& settings);
+// Writes back what persists: the image filter and the layout.
+void StoreViewSettings(const ViewState& state, const LayoutState& layout, platform::Settings& settings);
 
 // The part of the render surface the single image is fitted into: below the pinned title bar, which is
 // kTitleBarHeight units high whatever the DPI.

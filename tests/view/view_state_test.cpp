@@ -328,3 +328,37 @@ TEST(ViewState, CanPanAndDrag) {
     ZoomReset(state, record.hooks);
     EXPECT_EQ(state.panX, 0.0f);
 }
+
+TEST(ViewState, SettingsRoundTripAndDamagedValues) {
+    platform::Settings settings;
+    settings.lastImageFilter = 2;
+    settings.interpolationMode = 3;
+    settings.dualView = true;
+    settings.webtoonWidth = 760;
+    ViewState state = ViewStateFromSettings(settings);
+    LayoutState layout = LayoutStateFromSettings(settings);
+    EXPECT_EQ(state.imageFilter, 2);
+    EXPECT_EQ(state.interpolationMode, 3);
+    EXPECT_EQ(state.zoom, 1.0f);
+    EXPECT_EQ(state.fitMode, FitMode::FitShrinkOnly);
+    EXPECT_TRUE(layout.dualView);
+    EXPECT_EQ(layout.webtoonWidth, 760u);
+
+    state.imageFilter = 1;
+    layout = {false, true, 640};
+    StoreViewSettings(state, layout, settings);
+    EXPECT_EQ(settings.lastImageFilter, 1);
+    EXPECT_FALSE(settings.dualView);
+    EXPECT_TRUE(settings.webtoonMode);
+    EXPECT_EQ(settings.webtoonWidth, 640);
+
+    // A damaged file: no such filter, a negative width, both layouts on.
+    settings.lastImageFilter = 9;
+    settings.webtoonWidth = -1;
+    settings.dualView = true;
+    EXPECT_EQ(ViewStateFromSettings(settings).imageFilter, 0);
+    layout = LayoutStateFromSettings(settings);
+    EXPECT_EQ(layout.webtoonWidth, 0u);
+    EXPECT_TRUE(layout.webtoonMode);
+    EXPECT_FALSE(layout.dualView);
+}
