@@ -157,6 +157,9 @@ void ServeCurrentItem() {
         // The preview (or the previous image) stays, but no full decode runs any more: the prefetcher
         // must not wait for one.
         IsPreviewShown.store(false);
+        // Nothing will arrive for this page turn: end its wait, or an unreadable item would ignore
+        // every further step.
+        sources::NavigationPending.store(false);
         return;
     }
     UpdateCacheCapacity(full.width, full.height);
