@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace decode {
 
@@ -11,8 +12,8 @@ inline constexpr uint64_t kMaxDecodedPixels = uint64_t{1} << 28;
 inline constexpr uint64_t kMaxRasterBytes = uint64_t{1} << 30;
 
 enum class ScaleFilter {
-    Nearest, // nearest neighbour, the fast choice
-    Box,     // area averaging, the high-quality choice
+    Nearest, // the source pixel nearest each output pixel's centre, the fast choice
+    Box,     // the average of the source pixels an output pixel covers, the high-quality choice
 };
 
 struct ScaledSize {
@@ -27,8 +28,43 @@ struct ScaledSize {
 ScaledSize ComputeScaledSize(uint32_t sourceWidth, uint32_t sourceHeight, uint32_t targetWidth,
                              uint32_t targetHeight, bool fullDecode);
 
-// Resamples a premultiplied BGRA raster into `destination` (stride destinationWidth * 4). Both rasters
-// must be non-empty; false when libyuv refuses the sizes.
+// Reduces a premultiplied BGRA image fed one source row at a time, top to bottom, into a caller-owned
+// destination raster (stride destinationWidth * 4). Only one row of accumulators is held, so a huge image
+// never needs to be in memory whole. Output row y covers source rows [y * sh / dh, (y + 1) * sh / dh) and
+// likewise for columns; the box filter averages exactly that rectangle with rounding.
+class RowScaler {
+public:
+    RowScaler() = default;
+    RowScaler(const RowScaler&) = delete;
+    RowScaler& operator=(const RowScaler&) = delete;
+
+    // False when the sizes would enlarge or are empty, or working memory cannot be had.
+    bool Start(uint32_t sourceWidth, uint32_t sourceHeight, uint32_t destinationWidth,
+               uint32_t destinationHeight, ScaleFilter filter, uint8_t* destination);
+    // Takes the next source row (sourceWidth * 4 bytes). Rows past the last are ignored.
+    void AddRow(const uint8_t* row);
+    bool Finished() const { return started && nextSourceRow == sourceHeight; }
+
+private:
+    uint64_t RowStart(uint32_t outputRow) const {
+        return uint64_t{outputRow} * sourceHeight / destinationHeight;
+    }
+    void EmitBoxRow();
+
+    bool started = false;
+    ScaleFilter filter = ScaleFilter::Box;
+    uint32_t sourceWidth = 0;
+    uint32_t sourceHeight = 0;
+    uint32_t destinationWidth = 0;
+    uint32_t destinationHeight = 0;
+    uint8_t* destination = nullptr;
+    uint32_t nextSourceRow = 0;
+    uint32_t nextOutputRow = 0;
+    std::unique_ptr<uint32_t[]> columns;     // first source column of each output column, plus the end
+    std::unique_ptr<uint64_t[]> accumulator; // box: channel sums of the current output row
+};
+
+// Reduces a whole premultiplied BGRA raster; a convenience over RowScaler.
 bool ScaleRaster(const uint8_t* source, uint32_t sourceWidth, uint32_t sourceHeight, uint32_t sourceStride,
                  uint8_t* destination, uint32_t destinationWidth, uint32_t destinationHeight,
                  ScaleFilter filter);

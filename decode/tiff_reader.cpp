@@ -5,6 +5,7 @@
 #include <libyuv/convert_argb.h>
 #include <memory>
 #include <tiffio.h>
+#include <vector>
 
 namespace decode {
 
@@ -93,6 +94,80 @@ private:
     bool begun = false;
 };
 
+// Reads one unsigned sample of `bits` bits (1..16) at sample index `index` of an MSB-first packed row.
+uint32_t UnpackSample(const uint8_t* row, uint64_t index, uint32_t bits) {
+    uint64_t bit = index * bits;
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < bits; ++i, ++bit) {
+        value = (value << 1) | ((row[bit / 8] >> (7 - bit % 8)) & 1);
+    }
+    return value;
+}
+
+// libtiff's RGBA interface knows 1, 2, 4, 8 and 16 bits only. Strip images with other integer depths
+// (10, 12 and 14 bits are common from scanners and cameras), grey or RGB with optional alpha, are read
+// scanline by scanline here and widened to 8 bits.
+bool ReadUncommonDepth(TIFF* tiff, uint32_t width, uint32_t height, RasterBuilder& out) {
+    uint16_t bits = 0;
+    uint16_t samples = 1;
+    uint16_t photometric = 0;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    uint16_t format = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    if (TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) != 1 || TIFFIsTiled(tiff) != 0 ||
+        planar != PLANARCONFIG_CONTIG || format != SAMPLEFORMAT_UINT || bits == 0 || bits > 16) {
+        return false;
+    }
+    const bool gray = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    const uint32_t colorSamples = gray ? 1 : 3;
+    if ((!gray && photometric != PHOTOMETRIC_RGB) || samples < colorSamples || samples > colorSamples + 1) {
+        return false;
+    }
+    const bool hasAlpha = samples == colorSamples + 1;
+    const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
+    if (scanlineSize <= 0 || uint64_t(scanlineSize) * 8 < uint64_t{width} * samples * bits ||
+        !out.Begin(width, height)) {
+        return false;
+    }
+    std::vector<uint8_t> scanline(static_cast<size_t>(scanlineSize));
+    const uint32_t maximum = (1u << bits) - 1;
+    const auto widen = [maximum](uint32_t value) {
+        return static_cast<uint8_t>((value * 255 + maximum / 2) / maximum);
+    };
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = out.RowBuffer();
+        if (row == nullptr || TIFFReadScanline(tiff, scanline.data(), y, 0) < 0) {
+            return false;
+        }
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint64_t first = uint64_t{x} * samples;
+            uint8_t* pixel = row + uint64_t{x} * 4;
+            if (gray) {
+                uint8_t value = widen(UnpackSample(scanline.data(), first, bits));
+                if (photometric == PHOTOMETRIC_MINISWHITE) {
+                    value = static_cast<uint8_t>(255 - value);
+                }
+                pixel[0] = pixel[1] = pixel[2] = value;
+            } else {
+                pixel[2] = widen(UnpackSample(scanline.data(), first, bits));
+                pixel[1] = widen(UnpackSample(scanline.data(), first + 1, bits));
+                pixel[0] = widen(UnpackSample(scanline.data(), first + 2, bits));
+            }
+            pixel[3] = hasAlpha ? widen(UnpackSample(scanline.data(), first + colorSamples, bits)) : 255;
+        }
+        if (hasAlpha) {
+            PremultiplyRow(row, width);
+        }
+        if (!out.CommitRow()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool IsTiffSignature(const uint8_t* data, size_t size) {
@@ -132,7 +207,7 @@ bool ReadTiff(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
     }
     char message[1024] = {};
     if (TIFFRGBAImageOK(tiff.get(), message) == 0) {
-        return false;
+        return ReadUncommonDepth(tiff.get(), width, height, out);
     }
     RgbaImage rgba;
     if (!rgba.Begin(tiff.get())) {

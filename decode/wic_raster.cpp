@@ -6,14 +6,6 @@
 
 namespace decode {
 
-namespace {
-
-// Output rows per band when reducing row by row: small enough that a band of source rows stays a few
-// megabytes for a poster-sized image, large enough that the scaler's per-call cost does not matter.
-constexpr uint32_t kBandOutputRows = 16;
-
-} // namespace
-
 std::unique_ptr<uint8_t[]> AllocateRaster(uint64_t bytes) {
     if (bytes == 0 || bytes > kMaxRasterBytes) {
         return nullptr;
@@ -55,10 +47,6 @@ bool RasterBuilder::Begin(uint32_t width, uint32_t height) {
     return uint64_t{outputWidth} * outputHeight * 4 <= kMaxRasterBytes;
 }
 
-uint64_t RasterBuilder::BandSourceRow(uint32_t outputRow) const {
-    return uint64_t{outputRow} * sourceHeight / outputHeight;
-}
-
 bool RasterBuilder::EnsureOutput() {
     if (!output) {
         output = AllocateRaster(uint64_t{outputWidth} * outputHeight * 4);
@@ -70,28 +58,21 @@ uint8_t* RasterBuilder::RowBuffer() {
     if (!started || mode == Mode::Whole || nextRow >= sourceHeight) {
         return nullptr;
     }
-    mode = Mode::Rows;
     const uint64_t rowBytes = uint64_t{sourceWidth} * 4;
-    if (!EnsureOutput()) {
-        return nullptr;
-    }
-    if (!IsScaled()) {
-        return output.get() + nextRow * rowBytes;
-    }
-    if (nextRow == 0 && bandOutputEnd == 0) {
-        bandOutputEnd = std::min(outputHeight, kBandOutputRows);
-    }
-    const uint64_t bandRows = BandSourceRow(bandOutputEnd) - BandSourceRow(bandOutputStart);
-    if (bandRows > bandCapacityRows) {
-        // Bands differ by at most a row or two; keep some slack so the buffer is allocated once.
-        const uint64_t capacity = std::min<uint64_t>(bandRows + 2, sourceHeight);
-        band = AllocateRaster(capacity * rowBytes);
-        if (!band) {
+    if (mode == Mode::None) {
+        if (!EnsureOutput()) {
             return nullptr;
         }
-        bandCapacityRows = capacity;
+        if (IsScaled()) {
+            row = AllocateRaster(rowBytes);
+            if (!row ||
+                !scaler.Start(sourceWidth, sourceHeight, outputWidth, outputHeight, Filter(), output.get())) {
+                return nullptr;
+            }
+        }
+        mode = Mode::Rows;
     }
-    return band.get() + (nextRow - BandSourceRow(bandOutputStart)) * rowBytes;
+    return IsScaled() ? row.get() : output.get() + nextRow * rowBytes;
 }
 
 bool RasterBuilder::CommitRow() {
@@ -99,24 +80,9 @@ bool RasterBuilder::CommitRow() {
         return false;
     }
     ++nextRow;
-    if (IsScaled() && nextRow == BandSourceRow(bandOutputEnd)) {
-        return FlushBand();
+    if (IsScaled()) {
+        scaler.AddRow(row.get());
     }
-    return true;
-}
-
-bool RasterBuilder::FlushBand() {
-    const uint64_t first = BandSourceRow(bandOutputStart);
-    const auto rows = static_cast<uint32_t>(BandSourceRow(bandOutputEnd) - first);
-    const uint32_t outputRows = bandOutputEnd - bandOutputStart;
-    const ScaleFilter filter = request.highQuality ? ScaleFilter::Box : ScaleFilter::Nearest;
-    uint8_t* destination = output.get() + uint64_t{bandOutputStart} * outputWidth * 4;
-    if (rows == 0 || !ScaleRaster(band.get(), sourceWidth, rows, sourceWidth * 4, destination, outputWidth,
-                                  outputRows, filter)) {
-        return false;
-    }
-    bandOutputStart = bandOutputEnd;
-    bandOutputEnd = std::min(outputHeight, bandOutputEnd + kBandOutputRows);
     return true;
 }
 
@@ -138,9 +104,10 @@ uint8_t* RasterBuilder::WholeBuffer() {
 
 bool RasterBuilder::Finish(std::unique_ptr<uint8_t[]>& pixels) {
     if (mode == Mode::Rows) {
-        if (nextRow != sourceHeight || (IsScaled() && bandOutputStart != outputHeight)) {
+        if (nextRow != sourceHeight || (IsScaled() && !scaler.Finished())) {
             return false;
         }
+        row.reset();
         pixels = std::move(output);
         return pixels != nullptr;
     }
@@ -151,12 +118,8 @@ bool RasterBuilder::Finish(std::unique_ptr<uint8_t[]>& pixels) {
         pixels = std::move(whole);
         return pixels != nullptr;
     }
-    if (!EnsureOutput()) {
-        return false;
-    }
-    const ScaleFilter filter = request.highQuality ? ScaleFilter::Box : ScaleFilter::Nearest;
-    if (!ScaleRaster(whole.get(), sourceWidth, sourceHeight, sourceWidth * 4, output.get(), outputWidth,
-                     outputHeight, filter)) {
+    if (!EnsureOutput() || !ScaleRaster(whole.get(), sourceWidth, sourceHeight, sourceWidth * 4, output.get(),
+                                        outputWidth, outputHeight, Filter())) {
         return false;
     }
     whole.reset();

@@ -19,8 +19,8 @@ struct RasterRequest {
 //
 // A reader declares the source size with Begin and then either hands over rows strictly from top to
 // bottom (RowBuffer + CommitRow) or fills one full-size raster (WholeBuffer). Row by row, a scaled image
-// is reduced band by band, so only a band of source rows and the small result are ever held; unscaled
-// rows land directly in the result. Every allocation is checked against the caps of image_scaler.h and
+// is reduced as the rows arrive, so only one source row and the small result are ever held; unscaled rows
+// land directly in the result. Every allocation is checked against the caps of image_scaler.h and
 // made without throwing.
 class RasterBuilder {
 public:
@@ -54,9 +54,8 @@ public:
 private:
     enum class Mode { None, Rows, Whole };
 
-    uint64_t BandSourceRow(uint32_t outputRow) const;
     bool EnsureOutput();
-    bool FlushBand();
+    ScaleFilter Filter() const { return request.highQuality ? ScaleFilter::Box : ScaleFilter::Nearest; }
 
     RasterRequest request;
     Mode mode = Mode::None;
@@ -67,11 +66,9 @@ private:
     uint32_t outputHeight = 0;
     std::unique_ptr<uint8_t[]> output;
     std::unique_ptr<uint8_t[]> whole;
-    // Row mode with scaling: the source rows of output rows [bandOutputStart, bandOutputEnd).
-    std::unique_ptr<uint8_t[]> band;
-    uint64_t bandCapacityRows = 0;
-    uint32_t bandOutputStart = 0;
-    uint32_t bandOutputEnd = 0;
+    // Row mode with scaling: the row being filled, handed to the scaler on commit.
+    std::unique_ptr<uint8_t[]> row;
+    RowScaler scaler;
     uint32_t nextRow = 0;
 };
 
