@@ -20,10 +20,11 @@ struct DirectoryCloser {
     void operator()(DIR* directory) const { ::closedir(directory); }
 };
 
-// Whether a directory entry is a folder. Links count as what they point to, so that a link to a
-// folder is skipped like the folder and a dangling link is listed like a file.
-bool IsFolderEntry(const std::string& folder, const dirent& entry) {
-    if (entry.d_type == DT_DIR) {
+// Whether a directory entry can be an item: a regular file, or a link to one. Folders are skipped, and
+// so are pipes, sockets and devices, which could block a reader forever. A dangling link is listed like
+// a file (it then fails to load like any unreadable file).
+bool IsListableFile(const std::string& folder, const dirent& entry) {
+    if (entry.d_type == DT_REG) {
         return true;
     }
     if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) {
@@ -31,7 +32,10 @@ bool IsFolderEntry(const std::string& folder, const dirent& entry) {
     }
     struct stat info {};
     const std::string full = (folder == "/" ? std::string() : folder) + "/" + entry.d_name;
-    return ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (::stat(full.c_str(), &info) != 0) {
+        return entry.d_type == DT_LNK;
+    }
+    return S_ISREG(info.st_mode);
 }
 
 } // namespace
@@ -156,7 +160,7 @@ ListFolderFiles(const std::string& folder, const std::function<bool(const std::s
     while (const dirent* entry = ::readdir(directory.get())) {
         const std::string_view name = entry->d_name;
         const std::string ext = decode::GetLowerExtension(name);
-        if (ext.empty() || !keep(ext) || IsFolderEntry(enumerated, *entry)) {
+        if (ext.empty() || !keep(ext) || !IsListableFile(enumerated, *entry)) {
             continue;
         }
         std::string file;

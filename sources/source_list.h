@@ -55,7 +55,9 @@ SourceListStore& SourceList();
 inline std::atomic<int32_t> CurrentIndex{-1};
 // Direction of the last move, +1 or -1; orders the prefetch.
 inline std::atomic<int32_t> NavigationDirection{1};
-// A page turn waits for its first image (set by the step commands, cleared when an image arrives).
+// A page turn waits for its first image: set by the step commands, cleared by the UI thread when an
+// image arrives. Whoever gives up on the current item (its decode failed, so no image will come) must
+// clear it too, or the steps would stay blocked on an unreadable file.
 inline std::atomic<bool> NavigationPending{false};
 // Order applied after every listing (see sort_orders.h); not persisted.
 inline std::atomic<uint32_t> SortMode{0};
@@ -135,14 +137,12 @@ void ReplaceSourceList(std::vector<ItemPath> items);
 bool SelectItem(std::string_view path, std::optional<int32_t> fallback);
 
 // The files of one folder ("" is the root) whose lower-cased, non-empty extension `keep` accepts, as
-// folder + "/" + name, unsorted. Folders and links to folders are skipped; hidden files are listed.
-// Nothing when the folder cannot be read. Opens no file.
+// folder + "/" + name, unsorted. Only regular files and links to them (or to nothing) are listed, hidden
+// ones included; folders, pipes, sockets and devices are not. Nothing when the folder cannot be read.
 std::optional<std::vector<std::string>>
 ListFolderFiles(const std::string& folder, const std::function<bool(const std::string& ext)>& keep);
 
-// The image files of one folder, unsorted: regular files and links to them whose lower-cased extension
-// is an image extension, as folder + "/" + name. Not recursive; hidden files are listed. Nothing when
-// the folder cannot be read.
+// The image files of one folder (by extension), unsorted and not recursive, as ListFolderFiles gives them.
 std::optional<std::vector<ItemPath>> ListImageFolder(const std::string& folder);
 
 // Opens whatever `path` names, by its extension: an archive, a PDF document, or an image whose folder

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,6 +56,7 @@ TEST(OpenPath, ListsTheImagesOfTheFolderAndSelectsTheOpenedOne) {
     fs::create_directory_symlink(folder.Path() / "sub", folder.Path() / "linked-folder.png");
     fs::create_symlink(folder.Path() / "a.png", folder.Path() / "linked-file.gif");
     fs::create_symlink(folder.Path() / "missing.png", folder.Path() / "dangling.bmp");
+    ASSERT_EQ(::mkfifo(folder.File("pipe.jpg").c_str(), 0600), 0);
 
     sources::OpenPath(dir + "/b.jpg");
 
