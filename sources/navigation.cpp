@@ -24,11 +24,16 @@ bool IsWebtoon() {
 bool StepInStrip(int delta) {
     const SourceHooks& hooks = Hooks();
     const int32_t count = hooks.webtoonStripCount ? hooks.webtoonStripCount() : 0;
-    const int32_t target = CurrentIndex.load() + delta;
-    if (target < 0 || target > count - 1) {
-        return false;
+    int32_t target = 0;
+    {
+        SourceListStore& list = SourceList();
+        std::lock_guard lock(list.mutex);
+        target = CurrentIndex.load() + delta;
+        if (target < 0 || target > count - 1) {
+            return false;
+        }
+        CurrentIndex.store(target);
     }
-    CurrentIndex.store(target);
     CallHook(hooks.scrollStripToImage, target);
     CallHook(hooks.updateWindowTitle);
     CallHook(hooks.repaint);
