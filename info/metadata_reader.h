@@ -65,7 +65,9 @@ public:
     // Borrows the caller's bytes, which must outlive the reader (or its next Open/Close).
     bool Open(const uint8_t* bytes, size_t size);
     // Takes an EXIF block: a TIFF header and its directories, optionally behind "Exif\0\0" or behind
-    // the 4-byte offset that HEIF's EXIF items start with. The bytes are copied.
+    // the 4-byte offset that HEIF's EXIF items start with. The bytes are copied. HEIF, AVIF and JPEG XL
+    // decoders already turn their pictures upright, so the orientation tag of such a block is for
+    // display as information only, never for rotating the picture again.
     bool OpenExifBlock(const uint8_t* bytes, size_t size);
     void Close();
 
