@@ -26,11 +26,23 @@ constexpr size_t kBytesPerPixel = 4;
 
 // What the header segments say about the frame, for the memory checks made before decoding.
 struct FrameLayout {
-    bool complete = false;  // a frame header and a first scan header were both found
-    bool multiScan = false; // progressive, or the first scan leaves components out
-    bool adobe = false;     // an APP14 "Adobe" segment (CMYK stored inverted)
-    uint64_t coefficientBytes = 0;
+    bool complete = false;   // a frame header and a first scan header were both found
+    bool multiScan = false;  // progressive, or the first scan leaves components out
+    bool arithmetic = false; // arithmetic entropy coding
+    bool adobe = false;      // an APP14 "Adobe" segment (CMYK stored inverted)
+    uint64_t blocks = 0;     // 8 x 8 blocks of all components, padded as the library pads them
+    uint32_t scans = 0;      // counted for multi-scan frames only (else 1), up to kScanCountLimit
 };
+
+// The library refuses files with more scans than this (TJFLAG_LIMITSCANS); counting stops there.
+constexpr uint32_t kScanCountLimit = 501;
+
+// Every scan of a multi-scan frame visits the blocks of its components, even when its data is missing.
+// Bounds sum of scans x blocks so that a small hostile file cannot make the decoder spin for minutes.
+constexpr uint64_t kMaxJpegScanBlockVisits = uint64_t{1} << 30;
+// The arithmetic decoder keeps decoding (zeros) past the end of the data, at a high cost per block;
+// large declared sizes are refused for it.
+constexpr uint64_t kMaxArithmeticCodedPixels = uint64_t{1} << 28;
 
 uint16_t ReadBigEndian16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] << 8 | p[1]);
@@ -42,6 +54,37 @@ bool IsFrameMarker(uint8_t marker) {
 
 bool IsProgressiveFrame(uint8_t marker) {
     return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+}
+
+bool IsArithmeticFrame(uint8_t marker) {
+    return marker >= 0xC9 && marker != 0xCC;
+}
+
+// Counts the scan headers from `offset` (just after the first scan's header) to the end of the image,
+// stepping over entropy-coded data: inside it 0xFF is followed by 0x00 (stuffing), a restart marker
+// or a fill byte; anything else is the next marker.
+uint32_t CountScans(const uint8_t* bytes, size_t size, size_t offset) {
+    uint32_t scans = 1;
+    while (scans < kScanCountLimit && offset + 1 < size) {
+        const void* found = std::memchr(bytes + offset, 0xFF, size - offset - 1);
+        if (found == nullptr) {
+            break;
+        }
+        offset = static_cast<size_t>(static_cast<const uint8_t*>(found) - bytes);
+        const uint8_t marker = bytes[offset + 1];
+        if (marker == 0x00 || marker == 0xFF || (marker >= 0xD0 && marker <= 0xD7)) {
+            offset += marker == 0xFF ? 1 : 2;
+            continue;
+        }
+        if (marker == 0xD9 || offset + 4 > size) {
+            break;
+        }
+        if (marker == 0xDA) {
+            ++scans;
+        }
+        offset += 2 + ReadBigEndian16(bytes + offset + 2);
+    }
+    return scans;
 }
 
 // Walks the header segments up to the first scan the way the library does (stray bytes and fill bytes
@@ -104,13 +147,13 @@ FrameLayout InspectFrame(const uint8_t* bytes, size_t size) {
             }
             layout.complete = true;
             layout.multiScan = IsProgressiveFrame(frameMarker) || payload[0] < componentCount;
+            layout.arithmetic = IsArithmeticFrame(frameMarker);
+            layout.scans = layout.multiScan ? CountScans(bytes, size, offset + 2 + length) : 1;
             break;
         }
         offset += 2 + length;
     }
-    if (layout.complete && layout.multiScan) {
-        // Whole-image coefficient buffers: 64 coefficients of 2 bytes per block, rows and columns of
-        // blocks padded to the component's sampling factor.
+    if (layout.complete) {
         const uint32_t maxH = *std::max_element(horizontal, horizontal + componentCount);
         const uint32_t maxV = *std::max_element(vertical, vertical + componentCount);
         for (uint32_t c = 0; c < componentCount; ++c) {
@@ -118,7 +161,7 @@ FrameLayout InspectFrame(const uint8_t* bytes, size_t size) {
             const uint64_t rows = (uint64_t{frameHeight} * vertical[c] + maxV * 8 - 1) / (maxV * 8);
             const uint64_t paddedColumns = (columns + horizontal[c] - 1) / horizontal[c] * horizontal[c];
             const uint64_t paddedRows = (rows + vertical[c] - 1) / vertical[c] * vertical[c];
-            layout.coefficientBytes += paddedColumns * paddedRows * 64 * 2;
+            layout.blocks += paddedColumns * paddedRows;
         }
     }
     return layout;
@@ -332,8 +375,14 @@ bool JpegTurboDecoder::Decode(const uint8_t* bytes, size_t size, uint32_t target
     sourceWidth = static_cast<uint32_t>(headerWidth);
     sourceHeight = static_cast<uint32_t>(headerHeight);
 
+    // Work and memory the library would commit to regardless of the output scale. A multi-scan frame
+    // keeps all DCT coefficients (64 of 2 bytes per block) of the full-size image.
     const FrameLayout layout = InspectFrame(bytes, size);
-    if (layout.coefficientBytes > kMaxJpegCoefficientBytes) {
+    if (layout.multiScan && (layout.blocks * 64 * 2 > kMaxJpegCoefficientBytes ||
+                             layout.blocks * layout.scans > kMaxJpegScanBlockVisits)) {
+        return false;
+    }
+    if (layout.arithmetic && uint64_t{sourceWidth} * sourceHeight > kMaxArithmeticCodedPixels) {
         return false;
     }
 

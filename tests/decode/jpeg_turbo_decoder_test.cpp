@@ -464,3 +464,56 @@ TEST(JpegTurboDecoder, HostileHeadersAreRefusedBeforeAllocating) {
 
 } // namespace
 } // namespace decode
+
+namespace decode {
+namespace {
+
+// Rewrites the size in the first frame header of the given marker.
+void SetFrameSize(std::vector<uint8_t>& jpeg, uint8_t frameMarker, uint16_t width, uint16_t height) {
+    for (size_t i = 2; i + 8 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == frameMarker) {
+            jpeg[i + 5] = static_cast<uint8_t>(height >> 8);
+            jpeg[i + 6] = static_cast<uint8_t>(height);
+            jpeg[i + 7] = static_cast<uint8_t>(width >> 8);
+            jpeg[i + 8] = static_cast<uint8_t>(width);
+            return;
+        }
+    }
+    FAIL() << "no frame header";
+}
+
+TEST(JpegTurboDecoder, WorkIsBoundedForTinyFilesDeclaringHugeImages) {
+    SettingsGuard guard;
+    platform::GlobalSettings().jpegFullDecode = false;
+    const auto pattern = [](uint32_t x, uint32_t y) { return Rgb{uint8_t(x * 4), uint8_t(y * 4), 90}; };
+
+    // Arithmetic coding: the decoder would decode zeros block by block for the whole declared frame.
+    setenv("TJ_ARITHMETIC", "1", 1);
+    std::vector<uint8_t> arithmetic = EncodeJpeg(64, 64, pattern, testing_support::JpegOptions(80));
+    unsetenv("TJ_ARITHMETIC");
+    JpegTurboDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFromMemory(arithmetic.data(), arithmetic.size(), 32, 32, false));
+    EXPECT_EQ(decoder.GetWidth(), 32u);
+    SetFrameSize(arithmetic, 0xC9, 51480, 20479);
+    EXPECT_FALSE(decoder.LoadFromMemory(arithmetic.data(), arithmetic.size(), 64, 48, false));
+
+    // A progressive greyscale frame of 16000 x 16000 fits the coefficient budget, but 300 extra
+    // (empty) scans over it would each visit all four million blocks.
+    std::vector<uint8_t> progressive = EncodeJpeg(
+        64, 64, pattern,
+        testing_support::Progressive(testing_support::JpegOptions(80, testing_support::JpegChroma::Gray)));
+    ASSERT_TRUE(decoder.LoadFromMemory(progressive.data(), progressive.size(), 0, 0, false));
+    const std::vector<uint8_t> refinementScan = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01,
+                                                 0x00, 0x00, 0x00, 0x10, 0x00};
+    std::vector<uint8_t> manyScans(progressive.begin(), progressive.end() - 2);
+    for (int i = 0; i < 300; ++i) {
+        manyScans.insert(manyScans.end(), refinementScan.begin(), refinementScan.end());
+    }
+    manyScans.insert(manyScans.end(), {0xFF, 0xD9});
+    SetFrameSize(manyScans, 0xC2, 16000, 16000);
+    EXPECT_FALSE(decoder.LoadFromMemory(manyScans.data(), manyScans.size(), 64, 64, false));
+    EXPECT_EQ(decoder.GetPixels(), nullptr);
+}
+
+} // namespace
+} // namespace decode
