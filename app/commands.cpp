@@ -82,7 +82,7 @@ std::optional<Action> StripKey(const KeyInput& input, const KeyContext& context)
         break;
     case keys::kEnd:
         target = std::max(context.stripTotalHeight - view, 0.0f);
-        action.index = std::max(context.itemCount - 1, 0);
+        action.index = std::max(context.itemCount, 1) - 1;
         break;
     default:
         return std::nullopt;
@@ -92,8 +92,9 @@ std::optional<Action> StripKey(const KeyInput& input, const KeyContext& context)
 }
 
 Action PageTurn(const KeyContext& context, int32_t direction) {
-    const int32_t target = context.currentIndex + direction;
+    // The page count is at least 2 here, so neither bound can overflow.
     if (direction > 0 ? context.currentIndex < context.pdfPageCount - 1 : context.currentIndex >= 1) {
+        const int32_t target = context.currentIndex + direction;
         Action action = Make(Operation::GoToIndex);
         action.index = target;
         action.value = direction;
@@ -120,8 +121,11 @@ Action EdgeKey(const KeyContext& context, bool toEnd) {
         action.index = toEnd ? context.pdfPageCount - 1 : 0;
         return action;
     }
+    if (context.itemCount <= 0) {
+        return Make(Operation::None);
+    }
     const int32_t target = toEnd ? context.itemCount - 1 : 0;
-    if (context.itemCount <= 0 || target == context.currentIndex) {
+    if (target == context.currentIndex) {
         return Make(Operation::None);
     }
     Action action = Make(Operation::GoToIndex);

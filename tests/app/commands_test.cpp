@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 using app::Action;
@@ -305,6 +307,30 @@ TEST(KeyBindings, BracketsOpenNeighbouringContainersOnly) {
     EXPECT_EQ(app::ContainerPathOf("/books/a.cbz::ch1/p01.jpg"), "/books/a.cbz");
     EXPECT_EQ(app::ContainerPathOf("/books/doc.pdf::3"), "/books/doc.pdf");
     EXPECT_EQ(app::ContainerPathOf("/photos/a.jpg"), "/photos/a.jpg");
+}
+
+TEST(KeyBindings, AbsurdSnapshotsGiveInRangeResults) {
+    KeyContext strip = Webtoon(640);
+    strip.itemCount = std::numeric_limits<int32_t>::min();
+    strip.stripScroll = std::numeric_limits<float>::quiet_NaN();
+    Action action = ActionForKey(Key(keys::kEnd), strip);
+    EXPECT_EQ(action.index, 0);
+    EXPECT_FLOAT_EQ(ActionForKey(Key(keys::kDown), strip).amount, 0) << "a NaN scroll restarts at the top";
+    strip.stripTotalHeight = std::numeric_limits<float>::infinity();
+    EXPECT_FLOAT_EQ(ActionForKey(Key(keys::kEnd), strip).amount, 0);
+
+    KeyContext list;
+    list.itemCount = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(Op(Key(keys::kEnd), list), Operation::None);
+    KeyContext pdf;
+    pdf.pdfPageMode = true;
+    pdf.pdfPageCount = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(Op(Key(keys::kRight), pdf), Operation::GoToNextImage) << "not a paged document";
+    pdf.pdfPageCount = std::numeric_limits<int32_t>::max();
+    pdf.currentIndex = std::numeric_limits<int32_t>::max() - 1;
+    EXPECT_EQ(ActionForKey(Key(keys::kRight), pdf).message, "마지막 페이지입니다");
+    EXPECT_FLOAT_EQ(app::ClampStripScroll(-5, 100, 300), 0);
+    EXPECT_FLOAT_EQ(app::ClampStripScroll(500, 1000, 300), 500);
 }
 
 TEST(Commands, EveryIdentifierMapsAndOthersDoNothing) {
