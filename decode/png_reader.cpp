@@ -1,6 +1,7 @@
 #include "decode/png_reader.h"
 
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <png.h>
 
@@ -8,10 +9,12 @@ namespace decode {
 
 namespace {
 
+// Either a byte range or an open file (read sequentially from its current position).
 struct PngInput {
     const uint8_t* data;
     size_t size;
     size_t offset;
+    std::FILE* file;
 };
 
 // Everything the decoding function touches lives here, outside the frame that libpng's error handler
@@ -26,6 +29,12 @@ struct PngJob {
 
 void ReadFromMemory(png_structp png, png_bytep destination, size_t length) {
     auto* input = static_cast<PngInput*>(png_get_io_ptr(png));
+    if (input->file != nullptr) {
+        if (std::fread(destination, 1, length, input->file) != length) {
+            png_error(png, "truncated");
+        }
+        return;
+    }
     if (length > input->size - input->offset) {
         png_error(png, "truncated");
     }
@@ -132,10 +141,9 @@ bool IsPngSignature(const uint8_t* data, size_t size) {
     return data != nullptr && size >= 8 && png_sig_cmp(data, 0, 8) == 0;
 }
 
-bool ReadPng(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<uint8_t>* iccProfile) {
-    if (!IsPngSignature(data, size)) {
-        return false;
-    }
+namespace {
+
+bool Read(PngInput input, RasterBuilder& out, std::vector<uint8_t>* iccProfile) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
     if (png == nullptr) {
         return false;
@@ -145,7 +153,7 @@ bool ReadPng(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<u
         png_destroy_read_struct(&png, nullptr, nullptr);
         return false;
     }
-    PngJob job{{data, size, 0}, &out, iccProfile, nullptr, 0};
+    PngJob job{input, &out, iccProfile, nullptr, 0};
     png_set_read_fn(png, &job.input, ReadFromMemory);
     // Dimensions beyond the pixel cap are refused by the builder; these only stop absurd headers early.
     png_set_user_limits(png, 1u << 24, 1u << 24);
@@ -156,6 +164,16 @@ bool ReadPng(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<u
     }
     png_destroy_read_struct(&png, &info, nullptr);
     return ok;
+}
+
+} // namespace
+
+bool ReadPng(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<uint8_t>* iccProfile) {
+    return IsPngSignature(data, size) && Read(PngInput{data, size, 0, nullptr}, out, iccProfile);
+}
+
+bool ReadPngFile(std::FILE* file, RasterBuilder& out, std::vector<uint8_t>* iccProfile) {
+    return file != nullptr && Read(PngInput{nullptr, 0, 0, file}, out, iccProfile);
 }
 
 } // namespace decode

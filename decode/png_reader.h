@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace decode {
@@ -16,5 +17,9 @@ bool IsPngSignature(const uint8_t* data, size_t size);
 // profile, when `iccProfile` is given and the file has one, is copied there. False for anything libpng
 // rejects, including truncated and corrupt data.
 bool ReadPng(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<uint8_t>* iccProfile);
+
+// The same, reading the file from its current position as decoding goes, so that the compressed data of
+// a huge image is never held whole either.
+bool ReadPngFile(std::FILE* file, RasterBuilder& out, std::vector<uint8_t>* iccProfile);
 
 } // namespace decode

@@ -12,6 +12,7 @@
 #include "platform/settings.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <lcms2.h>
 #include <map>
@@ -61,6 +62,10 @@ std::vector<uint8_t> ReadJpegIccProfile(const uint8_t* data, size_t size) {
     }
     return profile;
 }
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 struct TurboJpegCloser {
     void operator()(void* handle) const { tjDestroy(handle); }
@@ -165,12 +170,21 @@ WicContent DetectWicContent(const uint8_t* data, size_t size) {
 
 bool WicDecoder::Load(const std::string& path, uint32_t targetWidth, uint32_t targetHeight,
                       bool highQuality) {
+    // PNG, the format of the largest images, streams from the file; the rest is read whole first.
+    {
+        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+        uint8_t signature[8] = {};
+        if (file && std::fread(signature, 1, sizeof(signature), file.get()) == sizeof(signature) &&
+            IsPngSignature(signature, sizeof(signature)) && std::fseek(file.get(), 0, SEEK_SET) == 0) {
+            return Decode(nullptr, 0, file.get(), targetWidth, targetHeight, highQuality);
+        }
+    }
     std::vector<uint8_t> bytes;
     if (!platform::ReadWholeFile(path, bytes, kMaxFileBytes)) {
         Reset();
         return false;
     }
-    return Decode(bytes.data(), bytes.size(), targetWidth, targetHeight, highQuality);
+    return Decode(bytes.data(), bytes.size(), nullptr, targetWidth, targetHeight, highQuality);
 }
 
 bool WicDecoder::LoadPath(const std::string& path) {
@@ -183,11 +197,11 @@ bool WicDecoder::LoadFromMemory(const uint8_t* bytes, uint64_t size, uint32_t ta
         Reset();
         return false;
     }
-    return Decode(bytes, static_cast<size_t>(size), targetWidth, targetHeight, highQuality);
+    return Decode(bytes, static_cast<size_t>(size), nullptr, targetWidth, targetHeight, highQuality);
 }
 
-bool WicDecoder::Decode(const uint8_t* bytes, size_t size, uint32_t targetWidth, uint32_t targetHeight,
-                        bool highQuality) {
+bool WicDecoder::Decode(const uint8_t* bytes, size_t size, std::FILE* pngFile, uint32_t targetWidth,
+                        uint32_t targetHeight, bool highQuality) {
     Reset();
     sourceWidth = 0;
     sourceHeight = 0;
@@ -202,9 +216,10 @@ bool WicDecoder::Decode(const uint8_t* bytes, size_t size, uint32_t targetWidth,
     std::vector<uint8_t>* wantedProfile = mode == ColorManagement::Off ? nullptr : &profile;
 
     bool decoded = false;
-    switch (DetectWicContent(bytes, size)) {
+    switch (pngFile != nullptr ? WicContent::Png : DetectWicContent(bytes, size)) {
     case WicContent::Png:
-        decoded = ReadPng(bytes, size, builder, wantedProfile);
+        decoded = pngFile != nullptr ? ReadPngFile(pngFile, builder, wantedProfile)
+                                     : ReadPng(bytes, size, builder, wantedProfile);
         break;
     case WicContent::Gif:
         decoded = ReadGif(bytes, size, builder);

@@ -3,6 +3,7 @@
 #include "decode/decoder.h"
 
 #include <cstddef>
+#include <cstdio>
 
 namespace decode {
 
@@ -43,8 +44,9 @@ protected:
     uint32_t sourceHeight = 0;
 
 private:
-    bool Decode(const uint8_t* bytes, size_t size, uint32_t targetWidth, uint32_t targetHeight,
-                bool highQuality);
+    // Decodes `bytes`, or the PNG file `pngFile` when it is given.
+    bool Decode(const uint8_t* bytes, size_t size, std::FILE* pngFile, uint32_t targetWidth,
+                uint32_t targetHeight, bool highQuality);
 };
 
 } // namespace decode
