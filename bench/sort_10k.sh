@@ -10,4 +10,5 @@ ensure_release_build bench_sort
 work="$(mktemp -d "${TMPDIR:-/tmp}/skimora-sort-10k-XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 
-"$SKIMORA_BUILD_DIR/bin/bench_sort" --folder "$work" "$@"
+"$SKIMORA_BUILD_DIR/bin/bench_sort" --folder "$work" --benchmark_repetitions=5 \
+    --benchmark_report_aggregates_only=false "$@"
