@@ -6,8 +6,9 @@
 #include "platform/files.h"
 
 #ifdef SKIMORA_WITH_WINDOW
-#include "app/direct_loader.h"
+#include "app/loader_feed.h"
 #include "app/main_window.h"
+#include "loader/loader_threads.h"
 #include "platform/qt/qt_window_messages.h"
 #include "platform/settings.h"
 #include "sources/source_list.h"
@@ -16,6 +17,7 @@
 #include <QScreen>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,21 +77,21 @@ int RunWindow(int argc, char** argv, const app::CommandLineRequest& request) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(0, 0);
 
-    app::DirectLoader loader(static_cast<uint32_t>(screenSize.width()),
-                             static_cast<uint32_t>(screenSize.height()));
-    app::ImageFeed feed;
-    feed.requestLoad = [&loader] { loader.RequestLoad(); };
-    feed.currentImage = [&loader] { return loader.CurrentImage(); };
-    feed.clearCurrentImage = [&loader] { loader.ClearCurrentImage(); };
-
-    app::MainWindow window(std::move(feed), ScreenDpi());
+    app::MainWindow window(app::LoaderImageFeed(), ScreenDpi());
     window.PlaceAndShow();
     if (!window.CreateGraphics()) {
         platform::ShowMessageBox(&window, "그래픽 초기화 실패", "오류", platform::MessageBoxIcon::None);
         return 1;
     }
+    loader::DualViewShown.store(window.State().layout.dualView);
+    loader::InfoPanelShown.store(window.State().showInfoPanel);
+    loader::StartLoaderThreads(static_cast<uint32_t>(std::max(0, screenSize.width())),
+                               static_cast<uint32_t>(std::max(0, screenSize.height())));
     OpenRequest(request);
-    return application.exec();
+    const int exitCode = application.exec();
+    // The threads stop before the window (their messages' receiver) goes away.
+    loader::StopLoaderThreads();
+    return exitCode;
 }
 #endif
 

@@ -163,13 +163,13 @@ MainWindow::~MainWindow() {
 void MainWindow::InstallHooks() {
     viewHooks.repaint = [this] { Repaint(); };
     viewHooks.updateWindowTitle = [this] { UpdateWindowTitle(); };
-    viewHooks.requestLoad = [this] { sources::CallHook(feed.requestLoad); };
-    viewHooks.wakePrefetch = [this] { sources::CallHook(feed.wakePrefetch); };
+    viewHooks.requestLoad = [] { sources::CallHook(sources::Hooks().requestLoad); };
+    viewHooks.wakePrefetch = [] { sources::CallHook(sources::Hooks().wakePrefetch); };
 
     sources::SourceHooks hooks;
-    hooks.requestLoad = [this] { sources::CallHook(feed.requestLoad); };
-    hooks.wakePrefetch = [this] { sources::CallHook(feed.wakePrefetch); };
-    hooks.clearCurrentImage = [this] { sources::CallHook(feed.clearCurrentImage); };
+    if (feed.connectSourceHooks) {
+        feed.connectSourceHooks(hooks);
+    }
     hooks.isDualView = [this] { return state.layout.dualView; };
     hooks.isWebtoonMode = [this] { return state.layout.webtoonMode; };
     hooks.resetView = [this] { view::ResetForNewImage(viewState); };
@@ -230,11 +230,12 @@ void MainWindow::ShowOpenFileDialog() {
 
 void MainWindow::OnImageReady() {
     sources::NavigationPending.store(false);
-    const decode::DecodedImage image = feed.currentImage ? feed.currentImage() : decode::DecodedImage{};
-    if (decode::IsValidImage(image)) {
+    const ShownImage shown = feed.currentImage ? feed.currentImage() : ShownImage{};
+    if (decode::IsValidImage(shown.image)) {
+        viewState.isPreview = shown.preview;
         viewState.orientationRotation =
-            view::OrientationRotationFromExif(static_cast<int>(image.orientation));
-        canvas->SetImage(image);
+            view::OrientationRotationFromExif(static_cast<int>(shown.image.orientation));
+        canvas->SetImage(shown.image);
     }
     UpdateWindowTitle();
 }

@@ -2,6 +2,7 @@
 
 #include "app/canvas.h"
 #include "decode/decoded_image.h"
+#include "sources/source_list.h"
 #include "view/view_state.h"
 
 #include <QWidget>
@@ -12,14 +13,18 @@
 
 namespace app {
 
-// Where the window's images come from: the loader threads, or a DirectLoader. The window asks for the
-// current item's image with requestLoad and, on ImageReady, takes the slot's content with
-// currentImage.
+// The image in the current-image slot, copied under the slot's lock.
+struct ShownImage {
+    decode::DecodedImage image;
+    bool preview = false; // a quick preview; the full decode follows
+};
+
+// Where the window's images come from (the loader threads in the program). connectSourceHooks fills
+// the loader's part of the sources' hooks (requestLoad, wakePrefetch, cancelBatch, clearCaches,
+// clearCurrentImage); on ImageReady the window takes currentImage.
 struct ImageFeed {
-    std::function<void()> requestLoad;
-    std::function<void()> wakePrefetch;
-    std::function<decode::DecodedImage()> currentImage; // a copy taken under the slot's lock
-    std::function<void()> clearCurrentImage;
+    std::function<void(sources::SourceHooks&)> connectSourceHooks;
+    std::function<ShownImage()> currentImage;
 };
 
 // The process-wide state of the main window. Window thread only.

@@ -1,8 +1,9 @@
 // The main window on a real X server: frames read back from the GL canvas, the title, the wheel.
 
-#include "app/direct_loader.h"
+#include "app/loader_feed.h"
 #include "app/main_window.h"
 #include "app/window_title.h"
+#include "loader/loader_threads.h"
 #include "platform/settings.h"
 #include "sources/source_list.h"
 #include "tests/support/jpeg_writer.h"
@@ -64,23 +65,30 @@ protected:
     void SetUp() override {
         platform::GlobalSettings() = platform::Settings{};
         sources::NavigationPending.store(false);
-        loader = std::make_unique<app::DirectLoader>(0, 0);
-        app::ImageFeed feed;
-        feed.requestLoad = [this] { loader->RequestLoad(); };
-        feed.currentImage = [this] { return loader->CurrentImage(); };
-        feed.clearCurrentImage = [this] { loader->ClearCurrentImage(); };
-        window = std::make_unique<app::MainWindow>(std::move(feed), 96);
+        window = std::make_unique<app::MainWindow>(app::LoaderImageFeed(), 96);
         window->PlaceAndShow();
         ASSERT_TRUE(ProcessUntil([this] { return window->isVisible() && window->GetCanvas().isValid(); }));
         ASSERT_TRUE(window->CreateGraphics());
+        loader::StartLoaderThreads(1280, 1024);
     }
 
     void TearDown() override {
+        loader::StopLoaderThreads();
         window.reset();
-        loader.reset();
         sources::ReplaceSourceList({});
         sources::CurrentIndex.store(-1);
         sources::NavigationPending.store(false);
+        loader::ClearCurrentImage();
+    }
+
+    // The page turn has ended and the full image (not its preview) of the current item is in view.
+    bool FullImageShown() {
+        if (sources::NavigationPending || !window->GetCanvas().HasImage() || window->ViewState().isPreview) {
+            return false;
+        }
+        loader::ImageSlot& slot = loader::CurrentImageSlot();
+        std::lock_guard lock(slot.mutex);
+        return slot.index == sources::CurrentIndex.load() && !slot.preview;
     }
 
     std::string Title() const { return window->windowTitle().toStdString(); }
@@ -88,8 +96,7 @@ protected:
     // Opens `path` and waits until its image is in view.
     void OpenAndWait(const std::string& path) {
         sources::OpenPath(path);
-        ASSERT_TRUE(
-            ProcessUntil([this] { return window->GetCanvas().HasImage() && !sources::NavigationPending; }));
+        ASSERT_TRUE(ProcessUntil([this] { return FullImageShown(); }));
     }
 
     void Wheel(int delta) {
@@ -102,7 +109,6 @@ protected:
     QImage Frame() { return window->GetCanvas().grabFramebuffer(); }
 
     testing_support::TemporaryDirectory folder;
-    std::unique_ptr<app::DirectLoader> loader;
     std::unique_ptr<app::MainWindow> window;
 };
 
@@ -118,25 +124,37 @@ TEST_F(MainWindowTest, IsTheDarkBorderlessWindowAndClearsToTheBackgroundGrey) {
     ExpectPixel(frame, frame.width() / 2, frame.height() / 2, kBackground, 1, "empty window");
 }
 
-TEST_F(MainWindowTest, DrawsAJpegCentredAtItsOwnSizeWhenItFits) {
-    // Left half red, right half blue; 200 × 100 fits the window and is not enlarged.
-    const std::string path =
-        folder.Write("two.jpg", testing_support::EncodeJpeg(
-                                    200, 100,
-                                    [](uint32_t x, uint32_t) {
-                                        return x < 100 ? Rgb{230, 20, 20} : Rgb{20, 20, 230};
-                                    },
-                                    testing_support::JpegOptions(95, testing_support::JpegChroma::Full444)));
-    OpenAndWait(path);
+TEST_F(MainWindowTest, DrawsAJpegUprightAndCentredAtItsDecodedSizeWhenItFits) {
+    // Quadrants red, blue / green, white. The JPEG decoder may enlarge a small picture by DCT scaling,
+    // so the expected rectangle is the decoded image's size; it fits the window and is not enlarged.
+    const auto quadrant = [](uint32_t x, uint32_t y) {
+        if (y < 50) {
+            return x < 100 ? Rgb{230, 20, 20} : Rgb{20, 20, 230};
+        }
+        return x < 100 ? Rgb{20, 200, 20} : Rgb{250, 250, 250};
+    };
+    OpenAndWait(folder.Write(
+        "four.jpg",
+        testing_support::EncodeJpeg(200, 100, quadrant,
+                                    testing_support::JpegOptions(95, testing_support::JpegChroma::Full444))));
+    const int width = static_cast<int>(window->GetCanvas().Image().width);
+    const int height = static_cast<int>(window->GetCanvas().Image().height);
+    ASSERT_EQ(width, height * 2);
+    ASSERT_LE(width, 800);
     const QImage frame = Frame();
-    const int left = (frame.width() - 200) / 2;
-    const int top = (frame.height() - 100) / 2;
-    ExpectPixel(frame, left + 50, top + 50, {230, 20, 20}, 12, "red half");
-    ExpectPixel(frame, left + 150, top + 50, {20, 20, 230}, 12, "blue half");
-    ExpectPixel(frame, left + 2, top + 2, {230, 20, 20}, 16, "top-left corner inside");
-    ExpectPixel(frame, left - 3, top + 50, kBackground, 1, "left of the image");
-    ExpectPixel(frame, left + 50, top + 103, kBackground, 1, "below the image");
-    ExpectPixel(frame, left + 50, top - 3, kBackground, 1, "above the image");
+    const int left = (frame.width() - width) / 2;
+    const int top = (frame.height() - height) / 2;
+    const int quarterX = width / 4;
+    const int quarterY = height / 4;
+    ExpectPixel(frame, left + quarterX, top + quarterY, {230, 20, 20}, 12, "top left");
+    ExpectPixel(frame, left + 3 * quarterX, top + quarterY, {20, 20, 230}, 12, "top right");
+    ExpectPixel(frame, left + quarterX, top + 3 * quarterY, {20, 200, 20}, 12, "bottom left");
+    ExpectPixel(frame, left + 3 * quarterX, top + 3 * quarterY, {250, 250, 250}, 12, "bottom right");
+    ExpectPixel(frame, left + 2, top + 2, {230, 20, 20}, 16, "just inside the corner");
+    ExpectPixel(frame, left - 3, top + quarterY, kBackground, 1, "left of the image");
+    ExpectPixel(frame, left + width + 2, top + quarterY, kBackground, 1, "right of the image");
+    ExpectPixel(frame, left + quarterX, top + height + 2, kBackground, 1, "below the image");
+    ExpectPixel(frame, left + quarterX, top - 3, kBackground, 1, "above the image");
 }
 
 TEST_F(MainWindowTest, ShowsTheCheckerboardUnderTransparencyScaledWithTheZoom) {
@@ -220,19 +238,19 @@ TEST_F(MainWindowTest, TitleNamesFolderFilePositionAndTheWheelTurnsPages) {
     // A second turn before the first image arrived is ignored.
     Wheel(-120);
     EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
-    ASSERT_TRUE(ProcessUntil([] { return !sources::NavigationPending; }));
+    ASSERT_TRUE(ProcessUntil([this] { return FullImageShown(); }));
     const QImage frame = Frame();
     ExpectPixel(frame, frame.width() / 2, frame.height() / 2, {120, 120, 120}, 6, "b.jpg in view");
 
     Wheel(-120);
-    ASSERT_TRUE(ProcessUntil([] { return !sources::NavigationPending; }));
+    ASSERT_TRUE(ProcessUntil([this] { return FullImageShown(); }));
     EXPECT_EQ(Title(), "cats/c.jpg [3/3] - 스키모라");
     Wheel(-120); // past the end: stays
     ProcessPending();
     EXPECT_EQ(Title(), "cats/c.jpg [3/3] - 스키모라");
 
     Wheel(120);
-    ASSERT_TRUE(ProcessUntil([] { return !sources::NavigationPending; }));
+    ASSERT_TRUE(ProcessUntil([this] { return FullImageShown(); }));
     EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
 
     // A horizontal scroll (no vertical delta) turns nothing.

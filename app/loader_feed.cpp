@@ -1,0 +1,20 @@
+#include "app/loader_feed.h"
+
+#include "loader/loader_threads.h"
+
+#include <mutex>
+
+namespace app {
+
+ImageFeed LoaderImageFeed() {
+    ImageFeed feed;
+    feed.connectSourceHooks = [](sources::SourceHooks& hooks) { loader::ConnectSourceHooks(hooks); };
+    feed.currentImage = [] {
+        loader::ImageSlot& slot = loader::CurrentImageSlot();
+        std::lock_guard lock(slot.mutex);
+        return ShownImage{slot.image, slot.preview};
+    };
+    return feed;
+}
+
+} // namespace app
