@@ -342,16 +342,16 @@ bool JpegTurboDecoder::TryDecodeUltraHdr(const uint8_t* bytes, size_t size) {
     if (size < kUltraHdrMinimumFileSize || !IsUltraHdrImage(bytes, size)) {
         return false;
     }
-    // The sRGB rendition of a gain-map image is its primary image at full size; the gain map only
-    // matters for HDR output.
+    // The sRGB rendition of a gain-map image is its primary image at full size, decoded accurately; the
+    // gain map only matters for HDR output. A primary image too large for full size fails here and is
+    // then decoded the ordinary way.
     DecodeRequest request;
     request.flags = TJFLAG_ACCURATEDCT;
-    ultraHdr = true;
     if (!Decode(bytes, size, 0, 0, request)) {
         Reset();
-        ultraHdr = false;
         return false;
     }
+    ultraHdr = true;
     return true;
 }
 

@@ -27,7 +27,8 @@ std::vector<uint8_t> ReadDisplayIccProfile() {
                            AnyPropertyType, &actualType, &actualFormat, &itemCount, &bytesAfter,
                            &data) == Success &&
         data != nullptr) {
-        if (actualFormat == 8 && itemCount > 0) {
+        // A profile longer than the limit would arrive cut short; that is no profile at all.
+        if (actualFormat == 8 && itemCount > 0 && bytesAfter == 0) {
             profile.assign(data, data + itemCount);
         }
         XFree(data);

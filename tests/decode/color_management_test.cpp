@@ -7,9 +7,18 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace decode {
 namespace {
@@ -41,6 +50,64 @@ std::vector<uint8_t> Raster(uint32_t pixelCount, uint8_t value, uint8_t alpha) {
         pixels[i * 4 + 3] = alpha;
     }
     return pixels;
+}
+
+// A private X server for the tests that read the screen's profile from the root window.
+class XvfbServer {
+public:
+    XvfbServer() {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            return;
+        }
+        pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            const int devNull = open("/dev/null", O_WRONLY);
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "64x64x24",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        // Xvfb writes its display number once it accepts clients.
+        std::string number;
+        pollfd ready{fds[0], POLLIN, 0};
+        while (pid > 0 && poll(&ready, 1, 20000) > 0) {
+            char c = 0;
+            if (read(fds[0], &c, 1) != 1 || c == '\n') {
+                break;
+            }
+            number += c;
+        }
+        close(fds[0]);
+        if (!number.empty()) {
+            display = ":" + number;
+        }
+    }
+    ~XvfbServer() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    XvfbServer(const XvfbServer&) = delete;
+    XvfbServer& operator=(const XvfbServer&) = delete;
+
+    std::string display; // empty when the server did not start
+
+private:
+    pid_t pid = -1;
+};
+
+bool SetRootProfile(Display* display, const std::vector<uint8_t>& profile) {
+    const Atom property = XInternAtom(display, "_ICC_PROFILE", False);
+    XChangeProperty(display, DefaultRootWindow(display), property, XA_CARDINAL, 8, PropModeReplace,
+                    profile.data(), static_cast<int>(profile.size()));
+    XSync(display, False);
+    return true;
 }
 
 // The tests run without a screen profile: the display profile is built-in sRGB.
@@ -159,6 +226,38 @@ TEST_F(ColorManagementTest, TransformToProfileRegardlessOfMode) {
     EXPECT_FALSE(
         TransformToProfile(grey.data(), 4, 1, 8, linear.data(), linear.size(), srgb)); // stride too small
     cmsCloseProfile(srgb);
+}
+
+TEST_F(ColorManagementTest, DisplayProfileComesFromTheRootWindowProperty) {
+    const XvfbServer server;
+    if (server.display.empty()) {
+        GTEST_SKIP() << "Xvfb is not available";
+    }
+    setenv("DISPLAY", server.display.c_str(), 1);
+    const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+    ASSERT_TRUE(display);
+    EXPECT_TRUE(platform::ReadDisplayIccProfile().empty()); // no property yet
+
+    // A linear-light screen: sRGB 188 is about 128 there.
+    const std::vector<uint8_t> linear = LinearRgbProfile();
+    ASSERT_TRUE(SetRootProfile(display.get(), linear));
+    EXPECT_EQ(platform::ReadDisplayIccProfile(), linear);
+    const std::vector<uint8_t> srgb = SaveProfile(cmsCreate_sRGBProfile());
+    platform::GlobalSettings().colorManagement = 2;
+    ASSERT_TRUE(OpenDisplayProfileForStartup());
+    std::vector<uint8_t> pixels = Raster(2, 188, 255);
+    ApplyDisplayProfile(pixels.data(), 2, 1, 8, srgb.data(), srgb.size());
+    EXPECT_NEAR(pixels[0], 128, 3);
+    EXPECT_NEAR(pixels[6], 128, 3);
+    EXPECT_EQ(pixels[7], 255);
+    CloseDisplayProfile();
+
+    // An unreadable screen profile falls back to sRGB: sRGB content stays as it is.
+    ASSERT_TRUE(SetRootProfile(display.get(), std::vector<uint8_t>(300, 0x42)));
+    ASSERT_TRUE(OpenDisplayProfileForStartup());
+    pixels = Raster(2, 188, 255);
+    ApplyDisplayProfile(pixels.data(), 2, 1, 8, srgb.data(), srgb.size());
+    EXPECT_NEAR(pixels[0], 188, 2);
 }
 
 TEST_F(ColorManagementTest, CmykThroughItsProfile) {
