@@ -120,19 +120,7 @@ MetadataValue Flag(bool v) {
 }
 
 bool NameIs(std::string_view name, std::string_view expected) {
-    if (name.size() != expected.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < name.size(); ++i) {
-        char a = name[i];
-        char b = expected[i];
-        a = (a >= 'A' && a <= 'Z') ? static_cast<char>(a - 'A' + 'a') : a;
-        b = (b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b;
-        if (a != b) {
-            return false;
-        }
-    }
-    return true;
+    return platform::EqualsIgnoreCase(name, expected);
 }
 
 // "/a/b/c" → {"a", "b", "c"}; nothing for a path that does not start with "/" or has an empty name.
@@ -558,7 +546,7 @@ bool MetadataReader::State::ParseWebP() {
 const std::vector<uint64_t>& MetadataReader::State::TiffChain() {
     if (!chainBuilt) {
         chainBuilt = true;
-        tiffChain = exif.DirectoryChain(kMaxFrames);
+        tiffChain = exif.DirectoryChain();
     }
     return tiffChain;
 }
