@@ -4,8 +4,10 @@
 #include "info/tiff_structure.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace info {
