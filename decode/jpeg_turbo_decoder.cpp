@@ -377,7 +377,12 @@ bool JpegTurboDecoder::Decode(const uint8_t* bytes, size_t size, uint32_t target
 
     // Work and memory the library would commit to regardless of the output scale. A multi-scan frame
     // keeps all DCT coefficients (64 of 2 bytes per block) of the full-size image.
+    // The walk reads segments as the library does; a header the library accepted but the walk could not
+    // follow is refused rather than decoded unchecked.
     const FrameLayout layout = InspectFrame(bytes, size);
+    if (!layout.complete) {
+        return false;
+    }
     if (layout.multiScan && (layout.blocks * 64 * 2 > kMaxJpegCoefficientBytes ||
                              layout.blocks * layout.scans > kMaxJpegScanBlockVisits)) {
         return false;
