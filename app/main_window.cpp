@@ -5,6 +5,7 @@
 #include "app/window_placement.h"
 #include "app/window_title.h"
 #include "decode/format_registry.h"
+#include "info/exif_orientation.h"
 #include "platform/qt/qt_window_messages.h"
 #include "platform/settings.h"
 #include "sources/navigation.h"
@@ -231,10 +232,14 @@ void MainWindow::ShowOpenFileDialog() {
 void MainWindow::OnImageReady() {
     sources::NavigationPending.store(false);
     const ShownImage shown = feed.currentImage ? feed.currentImage() : ShownImage{};
+    // The raster stays as stored; the view turns it by the file's EXIF orientation. Archive entries
+    // and PDF pages are shown as decoded.
+    const sources::ItemPath path = sources::CopyItemPath(sources::CurrentIndex.load());
+    const uint32_t orientation =
+        !path.empty() && !sources::IsContainerItem(path) ? info::ReadExifOrientation(path) : 1;
+    viewState.orientationRotation = view::OrientationRotationFromExif(static_cast<int>(orientation));
     if (decode::IsValidImage(shown.image)) {
         viewState.isPreview = shown.preview;
-        viewState.orientationRotation =
-            view::OrientationRotationFromExif(static_cast<int>(shown.image.orientation));
         canvas->SetImage(shown.image);
     }
     UpdateWindowTitle();

@@ -6,6 +6,7 @@
 #include "loader/loader_threads.h"
 #include "platform/settings.h"
 #include "sources/source_list.h"
+#include "tests/support/exif_block_builder.h"
 #include "tests/support/jpeg_writer.h"
 #include "tests/support/png_writer.h"
 #include "tests/support/test_support.h"
@@ -155,6 +156,30 @@ TEST_F(MainWindowTest, DrawsAJpegUprightAndCentredAtItsDecodedSizeWhenItFits) {
     ExpectPixel(frame, left + width + 2, top + quarterY, kBackground, 1, "right of the image");
     ExpectPixel(frame, left + quarterX, top + height + 2, kBackground, 1, "below the image");
     ExpectPixel(frame, left + quarterX, top - 3, kBackground, 1, "above the image");
+}
+
+TEST_F(MainWindowTest, TurnsTheImageByItsExifOrientation) {
+    // Left half red, right half blue, tagged "turn 90 degrees clockwise" (6): red ends on top.
+    testing_support::ExifBlockBuilder exif(false);
+    exif.Short(testing_support::ExifBlockBuilder::Ifd0, 274, {6});
+    std::vector<uint8_t> payload = {'E', 'x', 'i', 'f', 0, 0};
+    const std::vector<uint8_t> block = exif.Build();
+    payload.insert(payload.end(), block.begin(), block.end());
+    const auto halves = [](uint32_t x, uint32_t) { return x < 100 ? Rgb{230, 20, 20} : Rgb{20, 20, 230}; };
+    OpenAndWait(folder.Write(
+        "turned.jpg", testing_support::EncodeJpeg(
+                          200, 100, halves,
+                          testing_support::WithSegments(testing_support::JpegOptions(95),
+                                                        {testing_support::JpegSegment{0xE1, payload}}))));
+    EXPECT_EQ(window->ViewState().orientationRotation, 90.0f);
+    const int along = static_cast<int>(window->GetCanvas().Image().width); // now vertical on screen
+    const QImage frame = Frame();
+    const int centreX = frame.width() / 2;
+    const int top = (frame.height() - along) / 2;
+    ExpectPixel(frame, centreX, top + along / 4, {230, 20, 20}, 14, "upper half");
+    ExpectPixel(frame, centreX, top + 3 * along / 4, {20, 20, 230}, 14, "lower half");
+    ExpectPixel(frame, centreX + along / 4 + 4, frame.height() / 2, kBackground, 1,
+                "right of the turned image");
 }
 
 TEST_F(MainWindowTest, ShowsTheCheckerboardUnderTransparencyScaledWithTheZoom) {
