@@ -52,6 +52,7 @@ struct LoaderHooks {
     // Renders one page of the batch document at a pixel width (batch thread).
     std::function<bool(int32_t page, int32_t width, decode::DecodedImage& image)> renderBatchPage;
     // The image batch ended (batch thread): the window starts its 16 ms animation timer and repaints.
+    // It must hand that to the UI thread without waiting for it: the UI thread may be joining the batch.
     std::function<void()> batchFinished;
 };
 
