@@ -46,6 +46,7 @@ uniform sampler2D image;
 uniform vec2 imageSize;   // the bitmap's size in image pixels
 uniform vec2 textureSize; // the texture's size (smaller when the bitmap exceeded the GL limit)
 uniform int sampling;     // 0 texture filter as set, 1 cubic from texel centres
+uniform int imageFilter;  // 0 none, 1 soften (Gaussian, sigma 1.8, soft border), 2 sharpen (3 x 3)
 uniform bool invertColors;
 uniform bool gammaBoost;
 varying vec2 texCoord;
@@ -80,8 +81,49 @@ vec4 SampleCubic(vec2 uv) {
     return sum;
 }
 
+// Outside the bitmap the soft border reads transparent, so the blur fades the edges.
+vec4 SampleOrTransparent(vec2 uv) {
+    if (uv.x < 0.0 || uv.y < 0.0 || uv.x > 1.0 || uv.y > 1.0) {
+        return vec4(0.0);
+    }
+    return texture2D(image, uv);
+}
+
+vec4 Soften(vec2 uv) {
+    // Sigma 1.8 image pixels; the kernel ends at 5 pixels (2.8 sigma) and is normalised as a whole.
+    vec2 pixel = 1.0 / imageSize;
+    vec4 sum = vec4(0.0);
+    float total = 0.0;
+    for (int j = -5; j <= 5; ++j) {
+        for (int i = -5; i <= 5; ++i) {
+            float w = exp(-float(i * i + j * j) / (2.0 * 1.8 * 1.8));
+            sum += w * SampleOrTransparent(uv + vec2(float(i), float(j)) * pixel);
+            total += w;
+        }
+    }
+    return sum / total;
+}
+
+vec4 Sharpen(vec2 uv) {
+    // Kernel 0 -1 0 / -1 5 -1 / 0 -1 0 on the colour; alpha is kept.
+    vec2 pixel = 1.0 / imageSize;
+    vec4 centre = texture2D(image, uv);
+    vec4 sum = 5.0 * centre - texture2D(image, uv - vec2(pixel.x, 0.0)) - texture2D(image, uv + vec2(pixel.x, 0.0)) -
+               texture2D(image, uv - vec2(0.0, pixel.y)) - texture2D(image, uv + vec2(0.0, pixel.y));
+    return vec4(clamp(sum.rgb, vec3(0.0), vec3(centre.a)), centre.a);
+}
+
 void main() {
-    vec4 color = sampling == 1 ? SampleCubic(texCoord) : texture2D(image, texCoord);
+    vec4 color;
+    if (imageFilter == 1) {
+        color = Soften(texCoord);
+    } else if (imageFilter == 2) {
+        color = Sharpen(texCoord);
+    } else if (sampling == 1) {
+        color = SampleCubic(texCoord);
+    } else {
+        color = texture2D(image, texCoord);
+    }
     if ((invertColors || gammaBoost) && color.a > 0.0) {
         vec3 straight = color.rgb / color.a;
         if (invertColors) {
@@ -228,8 +270,9 @@ void Canvas::DrawSingleImage() {
     const view::Matrix3x2 matrix =
         view::ComputeImageTransform(state, imageWidth, imageHeight, renderWidth, renderHeight, top);
 
-    // Any correction resamples linearly whatever the interpolation setting.
-    const bool effects = state.invertColors || state.gammaBoost;
+    // Any filter or correction resamples linearly whatever the interpolation setting.
+    const bool sharpenOrSoften = state.imageFilter == 1 || state.imageFilter == 2;
+    const bool effects = sharpenOrSoften || state.invertColors || state.gammaBoost;
     const int32_t mode = effects ? 1 : state.interpolationMode;
     const bool cubic = mode == 2 || mode == 3;
 
@@ -247,6 +290,7 @@ void Canvas::DrawSingleImage() {
     imageProgram.setUniformValue("linearPart", matrix.m11, matrix.m12, matrix.m21, matrix.m22);
     imageProgram.setUniformValue("offset", matrix.dx, matrix.dy);
     imageProgram.setUniformValue("sampling", cubic ? 1 : 0);
+    imageProgram.setUniformValue("imageFilter", sharpenOrSoften ? state.imageFilter : 0);
     imageProgram.setUniformValue("invertColors", state.invertColors);
     imageProgram.setUniformValue("gammaBoost", state.gammaBoost);
 

@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
@@ -242,6 +243,47 @@ TEST_F(MainWindowTest, SamplesNearestOrLinearByInterpolationMode) {
     window->GetCanvas().update();
     frame = Frame();
     EXPECT_LT(qRed(frame.pixel(centreX - 30, centreY)), qRed(frame.pixel(centreX + 30, centreY)));
+}
+
+TEST_F(MainWindowTest, AppliesSoftenSharpenInversionAndGamma) {
+    // 64 × 32 opaque: grey 100 on the left half, grey 150 on the right.
+    std::vector<uint8_t> rgba(64 * 32 * 4, 255);
+    for (uint32_t y = 0; y < 32; ++y) {
+        for (uint32_t x = 0; x < 64; ++x) {
+            const uint8_t level = x < 32 ? 100 : 150;
+            std::fill_n(&rgba[(y * 64 + x) * 4], 3, level);
+        }
+    }
+    OpenAndWait(folder.Write("steps.png", testing_support::EncodeRgbaPng(64, 32, rgba)));
+    view::ViewState& state = window->ViewState();
+    const auto redAt = [this](int imageX) {
+        const QImage frame = Frame();
+        return qRed(frame.pixel((frame.width() - 64) / 2 + imageX, frame.height() / 2));
+    };
+    EXPECT_NEAR(redAt(31), 100, 1);
+    EXPECT_NEAR(redAt(32), 150, 1);
+
+    state.imageFilter = 2; // sharpen: 5 × centre minus the four neighbours
+    EXPECT_NEAR(redAt(31), 50, 2);
+    EXPECT_NEAR(redAt(32), 200, 2);
+    EXPECT_NEAR(redAt(16), 100, 1);
+
+    state.imageFilter = 1; // soften: the step becomes a ramp
+    const int beforeStep = redAt(30);
+    const int afterStep = redAt(33);
+    EXPECT_GT(beforeStep, 102);
+    EXPECT_LT(afterStep, 148);
+    EXPECT_LT(beforeStep, afterStep);
+    EXPECT_NEAR(redAt(16), 100, 1);
+
+    state.imageFilter = 0;
+    state.invertColors = true;
+    EXPECT_NEAR(redAt(16), 155, 1);
+    EXPECT_NEAR(redAt(48), 105, 1);
+
+    state.invertColors = false;
+    state.gammaBoost = true; // (100 / 255)^0.8 = 0.473
+    EXPECT_NEAR(redAt(16), 121, 2);
 }
 
 TEST_F(MainWindowTest, TitleNamesFolderFilePositionAndTheWheelTurnsPages) {
