@@ -356,4 +356,12 @@ OptionsOutcome RunOptionsDialog(QWidget* owner) {
     return dialog->Outcome();
 }
 
+bool ApplyOptionsOutcome(const OptionsOutcome& outcome, bool& showInfoPanel) {
+    if (!outcome.saved || outcome.showExifPanel == showInfoPanel) {
+        return false;
+    }
+    showInfoPanel = outcome.showExifPanel;
+    return true;
+}
+
 } // namespace app

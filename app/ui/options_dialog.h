@@ -136,6 +136,9 @@ private:
 
 // Runs the dialog modally over `owner` with the pages "일반" and "기타".
 OptionsOutcome RunOptionsDialog(QWidget* owner);
+// After a save the information panel follows the saved "ShowExifPanel". Returns whether the panel's
+// state changed, i.e. whether the caller has to slide it (and draw it when it is now shown).
+bool ApplyOptionsOutcome(const OptionsOutcome& outcome, bool& showInfoPanel);
 // The same dialog, initialised but not shown (for embedding and tests).
 std::unique_ptr<OptionsDialog> CreateOptionsDialog(QWidget* owner);
 

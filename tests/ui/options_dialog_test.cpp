@@ -187,4 +187,21 @@ TEST_F(OptionsDialogTest, PagesSwitchAndTheLayoutFollowsTheBottomRightCorner) {
     EXPECT_FALSE(dialog->Outcome().showExifPanelChanged);
 }
 
+TEST(ApplyOptionsOutcome, ThePanelFollowsOnlyASavedSetting) {
+    bool panel = true; // shown with Tab although the setting is off
+    app::OptionsOutcome cancelled;
+    EXPECT_FALSE(app::ApplyOptionsOutcome(cancelled, panel));
+    EXPECT_TRUE(panel);
+
+    app::OptionsOutcome saved;
+    saved.saved = true;
+    saved.showExifPanel = false;
+    EXPECT_TRUE(app::ApplyOptionsOutcome(saved, panel)) << "saving with the box unchecked hides the panel";
+    EXPECT_FALSE(panel);
+    EXPECT_FALSE(app::ApplyOptionsOutcome(saved, panel));
+    saved.showExifPanel = true;
+    EXPECT_TRUE(app::ApplyOptionsOutcome(saved, panel));
+    EXPECT_TRUE(panel);
+}
+
 } // namespace
