@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
@@ -71,6 +72,33 @@ TEST(ContextMenu, BuildsEveryItemDarkWithSplitLabelsAndChecks) {
             EXPECT_TRUE(styled->styleSheet().contains(QLatin1String(colour))) << colour;
         }
     }
+}
+
+TEST(ContextMenu, DrawsDarkItemsAHighlightAndTwoToneSeparators) {
+    const std::unique_ptr<QMenu> menu = app::BuildContextMenu(app::MenuState{}, nullptr);
+    menu->popup(QPoint(50, 50));
+    QAction* next = ActionFor(*menu, CommandId::NextImage);
+    menu->setActiveAction(next);
+    QApplication::processEvents();
+    const QImage image = menu->grab().toImage();
+    menu->close();
+
+    const auto colourAt = [&](int x, int y) { return QColor(image.pixel(x, y)); };
+    const QRect active = menu->actionGeometry(next);
+    const QRect normal = menu->actionGeometry(ActionFor(*menu, CommandId::PreviousImage));
+    EXPECT_EQ(colourAt(active.right() - 2, active.center().y()), QColor(0x3D, 0x3D, 0x3D));
+    EXPECT_EQ(colourAt(normal.right() - 2, normal.center().y()), QColor(0x2D, 0x2D, 0x2D));
+
+    // Somewhere in the separator's rows lie a 0x3D3D3D line and, right below it, a 0x1D1D1D one.
+    const QRect separator = menu->actionGeometry(menu->actions()[1]);
+    const int x = separator.center().x();
+    bool twoTone = false;
+    for (int y = separator.top(); y < separator.bottom(); ++y) {
+        twoTone = twoTone || (colourAt(x, y) == QColor(0x3D, 0x3D, 0x3D) &&
+                              colourAt(x, y + 1) == QColor(0x1D, 0x1D, 0x1D));
+    }
+    EXPECT_TRUE(twoTone);
+    EXPECT_EQ(colourAt(x, separator.top()), QColor(0x2D, 0x2D, 0x2D)) << "the line has room above it";
 }
 
 // Opens the menu, and once it is up picks `command` with the keyboard (or dismisses it with Esc when
