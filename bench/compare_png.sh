@@ -35,6 +35,8 @@ best_of_10() {
     echo "$best"
 }
 
-fit_ms="$("$bench" --fit "$work/photo.png" | tee /dev/stderr | sed -n 's/^png_fit_ms=\([0-9.]*\)$/\1/p')"
+fit_output="$("$bench" --fit "$work/photo.png")"
+echo "$fit_output" >&2
+fit_ms="$(sed -n 's/^png_fit_ms=\([0-9.]*\)$/\1/p' <<<"$fit_output")"
 vips_ms="$(best_of_10 vipsthumbnail -s 1920x1080 -o "$work/thumbnail.jpg" "$work/photo.png")"
 awk -v a="$fit_ms" -v b="$vips_ms" 'BEGIN { printf "png_fit_ms=%.2f vips_ms=%.2f ratio_vips=%.3f\n", a, b, a / b }'
