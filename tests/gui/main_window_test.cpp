@@ -5,6 +5,7 @@
 #include "app/window_title.h"
 #include "loader/loader_threads.h"
 #include "platform/settings.h"
+#include "platform/settings_registry.h"
 #include "sources/source_list.h"
 #include "tests/support/exif_block_builder.h"
 #include "tests/support/jpeg_writer.h"
@@ -339,6 +340,48 @@ TEST_F(MainWindowTest, AnUnreadableItemDoesNotBlockTheNextTurn) {
     EXPECT_TRUE(window->GetCanvas().HasImage()); // the previous image stays
     Wheel(-120);
     EXPECT_EQ(Title(), "set/3.jpg [3/3] - 스키모라");
+}
+
+TEST_F(MainWindowTest, CtrlWheelZoomsInsteadOfTurning) {
+    const auto jpeg = testing_support::EncodeJpeg(16, 16, [](uint32_t, uint32_t) { return Rgb{}; });
+    const std::string first = folder.Write("z/1.jpg", jpeg);
+    folder.Write("z/2.jpg", jpeg);
+    OpenAndWait(first);
+    const QPointF centre(window->width() / 2.0, window->height() / 2.0);
+    QWheelEvent zoomIn(centre, window->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(window.get(), &zoomIn);
+    EXPECT_NEAR(window->ViewState().zoom, 1.1f, 1e-5f);
+    QWheelEvent zoomOut(centre, window->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton,
+                        Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(window.get(), &zoomOut);
+    QCoreApplication::sendEvent(window.get(), &zoomOut);
+    EXPECT_NEAR(window->ViewState().zoom, 1.0f / 1.1f, 1e-5f);
+    EXPECT_EQ(Title(), "z/1.jpg [1/2] - 스키모라");
+}
+
+TEST_F(MainWindowTest, ClosingSavesThePlacementThatTheNextWindowRestores) {
+    platform::GlobalSettings().rememberWindowPos = true;
+    window->setGeometry(100, 120, 640, 480);
+    ProcessPending();
+    window->close();
+    const platform::Settings saved = platform::GlobalSettings();
+    EXPECT_EQ(saved.windowX, 100);
+    EXPECT_EQ(saved.windowY, 120);
+    EXPECT_EQ(saved.windowW, 640);
+    EXPECT_EQ(saved.windowH, 480);
+    EXPECT_FALSE(saved.windowMaximized);
+    const std::vector<uint8_t> file =
+        testing_support::ReadFileBytes(platform::SettingsRegistry::DefaultPath());
+    const std::string text(file.begin(), file.end());
+    EXPECT_NE(text.find("\"WindowX\"=dword:00000064"), std::string::npos) << text;
+
+    loader::StopLoaderThreads();
+    window.reset(); // one main window at a time
+    window = std::make_unique<app::MainWindow>(app::LoaderImageFeed(), 96);
+    window->PlaceAndShow();
+    ASSERT_TRUE(ProcessUntil([this] { return window->isVisible(); }));
+    EXPECT_EQ(window->geometry(), QRect(100, 120, 640, 480));
 }
 
 TEST_F(MainWindowTest, AWheelTurnOverAnEmptyWindowOpensTheFileDialogOnce) {
