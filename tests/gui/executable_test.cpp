@@ -1,0 +1,149 @@
+// The real skimora binary on the test's X server: it shows the image named on its command line, and
+// closing its window ends the process normally (threads joined, settings written).
+
+#include "tests/support/jpeg_writer.h"
+#include "tests/support/test_support.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+// Last: Xlib defines macros (None, Bool, Status) that other headers use as names.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+extern char** environ;
+
+namespace {
+
+struct DisplayCloser {
+    void operator()(Display* display) const { XCloseDisplay(display); }
+};
+
+std::string WindowName(Display* display, Window window) {
+    const Atom utf8Name = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8String = XInternAtom(display, "UTF8_STRING", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* data = nullptr;
+    std::string name;
+    if (XGetWindowProperty(display, window, utf8Name, 0, 1024, False, utf8String, &type, &format, &count,
+                           &remaining, &data) == Success &&
+        data != nullptr) {
+        name.assign(reinterpret_cast<const char*>(data), count);
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return name;
+}
+
+// The top-level window whose title contains `text`, among the root window's children.
+std::optional<Window> FindWindow(Display* display, const std::string& text) {
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0) {
+        return std::nullopt;
+    }
+    std::optional<Window> found;
+    for (unsigned int i = 0; i < count && !found; ++i) {
+        if (WindowName(display, children[i]).find(text) != std::string::npos) {
+            found = children[i];
+        }
+    }
+    if (children != nullptr) {
+        XFree(children);
+    }
+    return found;
+}
+
+void RequestClose(Display* display, Window window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+}
+
+// Waits for the child to end; its exit status, or nothing when it had to be killed.
+std::optional<int> WaitForExit(pid_t child) {
+    for (int i = 0; i < 600; ++i) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return std::nullopt;
+}
+
+TEST(SkimoraExecutable, ShowsTheCommandLineImageAndEndsNormallyWhenClosed) {
+    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    if (!display) {
+        GTEST_SKIP() << "no X display";
+    }
+    testing_support::TemporaryDirectory folder;
+    const std::string image =
+        folder.Write("shots/only.jpg", testing_support::EncodeJpeg(64, 48, [](uint32_t x, uint32_t y) {
+                         return testing_support::Rgb{uint8_t(x), uint8_t(y), 90};
+                     }));
+    const std::string configHome = folder.File("config");
+
+    const std::string program = std::string(SKIMORA_BIN_DIR) + "/skimora";
+    std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + configHome, "ASAN_OPTIONS=detect_leaks=0"};
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::strncmp(*variable, "XDG_CONFIG_HOME=", 16) != 0 &&
+            std::strncmp(*variable, "ASAN_OPTIONS=", 13) != 0) {
+            environment.emplace_back(*variable);
+        }
+    }
+    std::vector<char*> environmentPointers;
+    for (std::string& variable : environment) {
+        environmentPointers.push_back(variable.data());
+    }
+    environmentPointers.push_back(nullptr);
+    std::string programArgument = program;
+    std::string imageArgument = image;
+    char* arguments[] = {programArgument.data(), imageArgument.data(), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(::posix_spawn(&child, program.c_str(), nullptr, nullptr, arguments, environmentPointers.data()),
+              0);
+
+    std::optional<Window> window;
+    for (int i = 0; i < 600 && !window; ++i) {
+        window = FindWindow(display.get(), "shots/only.jpg [1/1] - 스키모라");
+        if (!window) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    EXPECT_TRUE(window) << "no window titled after the image";
+    if (!window) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        return;
+    }
+    RequestClose(display.get(), *window);
+    EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
+    EXPECT_TRUE(std::filesystem::exists(configHome + "/skimora/settings.reg"));
+}
+
+} // namespace
