@@ -156,11 +156,12 @@ void BM_CacheHitTurn(benchmark::State& state) {
     constexpr int32_t kCached = 10;
     for (int32_t index = 0; index < kCached; ++index) {
         decode::DecodedImage image;
-        if (!loader::DecodeFullItem(sources::CopyItemPath(index), kScreenWidth, kScreenHeight, image)) {
+        const std::string path = sources::CopyItemPath(index);
+        if (!loader::DecodeFullItem(path, kScreenWidth, kScreenHeight, image)) {
             state.SkipWithError("the JPEG decoder failed");
             return;
         }
-        loader::InsertIntoCache(loader::ImageCache(), index, image, generation, 0, kCached);
+        loader::InsertIntoCache(loader::ImageCache(), index, path, image, generation, 0, kCached);
     }
     int32_t index = 0;
     for (auto _ : state) {

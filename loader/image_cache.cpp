@@ -61,27 +61,28 @@ void TrimCache(CacheMap& cache, int32_t center, int32_t keep) {
     }
 }
 
-std::optional<decode::DecodedImage> LookupCache(CacheStore& cache, int32_t index) {
+std::optional<decode::DecodedImage> LookupCache(CacheStore& cache, int32_t index, std::string_view path) {
     std::lock_guard lock(cache.mutex);
     const auto found = cache.entries.find(index);
-    if (found == cache.entries.end()) {
+    if (found == cache.entries.end() || (!path.empty() && found->second.path != path)) {
         return std::nullopt;
     }
-    return found->second;
+    return found->second.image;
 }
 
-bool IsCached(CacheStore& cache, int32_t index) {
+bool IsCached(CacheStore& cache, int32_t index, std::string_view path) {
     std::lock_guard lock(cache.mutex);
-    return cache.entries.contains(index);
+    const auto found = cache.entries.find(index);
+    return found != cache.entries.end() && (path.empty() || found->second.path == path);
 }
 
-bool InsertIntoCache(CacheStore& cache, int32_t index, const decode::DecodedImage& image, uint64_t generation,
-                     int32_t center, int32_t keep) {
+bool InsertIntoCache(CacheStore& cache, int32_t index, std::string path, const decode::DecodedImage& image,
+                     uint64_t generation, int32_t center, int32_t keep) {
     std::lock_guard lock(cache.mutex);
     if (cacheGeneration.load() != generation) {
         return false;
     }
-    cache.entries.insert_or_assign(index, image);
+    cache.entries.insert_or_assign(index, CacheEntry{image, std::move(path)});
     TrimCache(cache.entries, center, keep);
     return true;
 }

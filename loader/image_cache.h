@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -13,7 +15,15 @@
 // image cache, and the order in which neighbours are prefetched.
 namespace loader {
 
-using CacheMap = std::unordered_map<int32_t, decode::DecodedImage>;
+// An image with the item path it was decoded from. Keys are list positions, so an entry also names its
+// item: a lookup for a position whose item is no longer that path misses, whatever the order in which
+// a re-sort installs the new list and empties the caches.
+struct CacheEntry {
+    decode::DecodedImage image;
+    std::string path;
+};
+
+using CacheMap = std::unordered_map<int32_t, CacheEntry>;
 
 // Keys are positions in the source list, so both caches are emptied whenever the list is rebuilt or
 // re-sorted. Entries share their pixels: a copy taken under the lock stays valid after eviction.
@@ -52,15 +62,16 @@ void ClearCaches();
 // the larger index first. The caller holds the cache's lock.
 void TrimCache(CacheMap& cache, int32_t center, int32_t keep);
 
-// A shared reference to the entry at `index` when there is one.
-std::optional<decode::DecodedImage> LookupCache(CacheStore& cache, int32_t index);
-bool IsCached(CacheStore& cache, int32_t index);
+// A shared reference to the image at `index` when there is one decoded from `path` (from any path when
+// `path` is empty).
+std::optional<decode::DecodedImage> LookupCache(CacheStore& cache, int32_t index, std::string_view path = {});
+bool IsCached(CacheStore& cache, int32_t index, std::string_view path = {});
 
-// Stores `image` at `index` (replacing any entry) and trims around `center` to `keep`, all under the
-// cache's lock, provided the caches were not emptied since `generation` was read. False when the entry
-// was dropped for that reason.
-bool InsertIntoCache(CacheStore& cache, int32_t index, const decode::DecodedImage& image, uint64_t generation,
-                     int32_t center, int32_t keep);
+// Stores `image`, decoded from `path`, at `index` (replacing any entry) and trims around `center` to
+// `keep`, all under the cache's lock, provided the caches were not emptied since `generation` was read.
+// False when the entry was dropped for that reason.
+bool InsertIntoCache(CacheStore& cache, int32_t index, std::string path, const decode::DecodedImage& image,
+                     uint64_t generation, int32_t center, int32_t keep);
 
 // The image count the budget allows for images of width x height: 3/10 of the available memory, held
 // within 200 MiB..2 GiB, divided by the image's byte size and held within 10..100.

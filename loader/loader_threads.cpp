@@ -118,7 +118,7 @@ void ServeCurrentItem() {
         RequestInfo(path, index);
     }
 
-    const std::optional<decode::DecodedImage> cached = LookupCache(ImageCache(), index);
+    const std::optional<decode::DecodedImage> cached = LookupCache(ImageCache(), index, path);
     if (!StillCurrent(index, generation)) {
         RequestLoad();
         return;
@@ -128,13 +128,13 @@ void ServeCurrentItem() {
         return;
     }
 
-    std::optional<decode::DecodedImage> preview = LookupCache(PreviewCache(), index);
+    std::optional<decode::DecodedImage> preview = LookupCache(PreviewCache(), index, path);
     // Archive entries and PDF pages have no quick preview.
     if (!preview && !sources::IsContainerItem(path)) {
         decode::DecodedImage quick;
         if (decode::LoadImageFile(path, kPreviewSize, kPreviewSize, false, quick) &&
             decode::IsValidImage(quick)) {
-            InsertIntoCache(PreviewCache(), index, quick, generation, sources::CurrentIndex.load(),
+            InsertIntoCache(PreviewCache(), index, path, quick, generation, sources::CurrentIndex.load(),
                             kPreviewCacheKeep);
             preview = std::move(quick);
         }
@@ -200,11 +200,8 @@ void RunPrefetchPass() {
             continue;
         }
         const uint64_t generation = CacheGeneration();
-        if (IsCached(ImageCache(), index)) {
-            continue;
-        }
-        const std::string path = sources::CopyItemPath(index); // empty past the end of the list
-        if (path.empty()) {
+        std::string path = sources::CopyItemPath(index); // empty past the end of the list
+        if (path.empty() || IsCached(ImageCache(), index, path)) {
             continue;
         }
         decode::DecodedImage image;
@@ -212,7 +209,8 @@ void RunPrefetchPass() {
             continue; // tried again in a later pass
         }
         const int32_t current = sources::CurrentIndex.load();
-        if (InsertIntoCache(ImageCache(), index, image, generation, current, CacheCapacity.load()) &&
+        if (InsertIntoCache(ImageCache(), index, std::move(path), image, generation, current,
+                            CacheCapacity.load()) &&
             DualViewShown.load() && index == current + 1) {
             platform::PostToWindow(platform::WindowMessage::NextReady);
         }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -34,7 +35,7 @@ std::vector<int32_t> Keys(const CacheMap& cache) {
 CacheMap WithKeys(std::initializer_list<int32_t> keys) {
     CacheMap cache;
     for (int32_t key : keys) {
-        cache.emplace(key, Tiny(1));
+        cache.emplace(key, loader::CacheEntry{Tiny(1), "item " + std::to_string(key)});
     }
     return cache;
 }
@@ -68,9 +69,9 @@ TEST(TrimCache, EvictsFarthestAndLargerIndexOnTies) {
 
 TEST(TrimCache, EvictedPixelsStayValidForOtherHolders) {
     CacheMap cache;
-    cache.emplace(0, Tiny(8));
-    cache.emplace(50, Tiny(16));
-    const decode::DecodedImage shown = cache.at(50);
+    cache.emplace(0, loader::CacheEntry{Tiny(8), "a"});
+    cache.emplace(50, loader::CacheEntry{Tiny(16), "b"});
+    const decode::DecodedImage shown = cache.at(50).image;
     TrimCache(cache, 0, 1);
     ASSERT_FALSE(cache.contains(50));
     EXPECT_EQ(shown.pixels.use_count(), 1);
@@ -120,19 +121,29 @@ TEST(PrefetchOrder, DirectionOfTravelFirst) {
 TEST(CacheStore, InsertionFromAnEarlierListIsRefused) {
     loader::ClearCaches();
     const uint64_t before = loader::CacheGeneration();
-    EXPECT_TRUE(loader::InsertIntoCache(loader::ImageCache(), 3, Tiny(4), before, 3, 20));
+    EXPECT_TRUE(loader::InsertIntoCache(loader::ImageCache(), 3, "/a/3.jpg", Tiny(4), before, 3, 20));
+    EXPECT_TRUE(loader::IsCached(loader::ImageCache(), 3, "/a/3.jpg"));
     EXPECT_TRUE(loader::IsCached(loader::ImageCache(), 3));
+
+    // An entry names the item it was decoded from: another item at the same position misses, until
+    // the entry is replaced.
+    EXPECT_FALSE(loader::IsCached(loader::ImageCache(), 3, "/a/7.jpg"));
+    EXPECT_FALSE(loader::LookupCache(loader::ImageCache(), 3, "/a/7.jpg").has_value());
+    EXPECT_EQ(loader::LookupCache(loader::ImageCache(), 3, "/a/3.jpg")->width, 4u);
+    EXPECT_TRUE(loader::InsertIntoCache(loader::ImageCache(), 3, "/a/7.jpg", Tiny(5), before, 3, 20));
+    EXPECT_EQ(loader::LookupCache(loader::ImageCache(), 3, "/a/7.jpg")->width, 5u);
+    EXPECT_FALSE(loader::IsCached(loader::ImageCache(), 3, "/a/3.jpg"));
 
     // An open (or re-sort) empties the caches; a decode that began on the old list must not land.
     loader::ClearCaches();
     EXPECT_FALSE(loader::IsCached(loader::ImageCache(), 3));
-    EXPECT_FALSE(loader::InsertIntoCache(loader::ImageCache(), 3, Tiny(4), before, 3, 20));
-    EXPECT_FALSE(loader::InsertIntoCache(loader::PreviewCache(), 3, Tiny(4), before, 3, 16));
+    EXPECT_FALSE(loader::InsertIntoCache(loader::ImageCache(), 3, "/a/3.jpg", Tiny(4), before, 3, 20));
+    EXPECT_FALSE(loader::InsertIntoCache(loader::PreviewCache(), 3, "/a/3.jpg", Tiny(4), before, 3, 16));
     EXPECT_FALSE(loader::LookupCache(loader::ImageCache(), 3).has_value());
 
     const uint64_t now = loader::CacheGeneration();
     for (int32_t key = 0; key < 30; ++key) {
-        EXPECT_TRUE(loader::InsertIntoCache(loader::PreviewCache(), key, Tiny(1), now, 29, 16));
+        EXPECT_TRUE(loader::InsertIntoCache(loader::PreviewCache(), key, "p", Tiny(1), now, 29, 16));
     }
     std::lock_guard lock(loader::PreviewCache().mutex);
     EXPECT_EQ(Keys(loader::PreviewCache().entries).front(), 14);

@@ -175,7 +175,7 @@ TEST(LoaderThread, FailuresPublishNothingAndReleaseThePrefetcher) {
     const uint64_t generation = loader::CacheGeneration();
     decode::DecodedImage preview;
     ASSERT_TRUE(decode::LoadImageFile(paths[0], 320, 320, false, preview));
-    ASSERT_TRUE(loader::InsertIntoCache(loader::PreviewCache(), 1, preview, generation, 1, 16));
+    ASSERT_TRUE(loader::InsertIntoCache(loader::PreviewCache(), 1, corrupt, preview, generation, 1, 16));
     LoaderHarness::MoveTo(1);
     ASSERT_TRUE(recorder.WaitFor([](const auto& received) {
         for (const Received& item : received) {
@@ -278,9 +278,11 @@ std::map<std::string, Size> ExpectedSizes(const std::vector<std::string>& paths)
 void ExpectCacheMatchesList(const std::map<std::string, Size>& sizes) {
     const std::vector<std::string> list = sources::CopySourceList();
     std::lock_guard lock(loader::ImageCache().mutex);
-    for (const auto& [index, image] : loader::ImageCache().entries) {
+    for (const auto& [index, entry] : loader::ImageCache().entries) {
         ASSERT_LT(static_cast<size_t>(index), list.size());
-        EXPECT_EQ((Size{image.width, image.height}), sizes.at(list[static_cast<size_t>(index)]))
+        EXPECT_EQ(entry.path, list[static_cast<size_t>(index)])
+            << "entry " << index << " is from an old list";
+        EXPECT_EQ((Size{entry.image.width, entry.image.height}), sizes.at(list[static_cast<size_t>(index)]))
             << "entry " << index << " is not " << list[static_cast<size_t>(index)];
     }
 }
@@ -334,6 +336,37 @@ TEST(Caches, EmptiedWhenTheListIsReopenedOrResorted) {
     ASSERT_TRUE(Eventually([] { return loader::IsCached(loader::ImageCache(), 3); }));
     ExpectCacheMatchesList(sizes);
     sources::SortMode.store(0);
+}
+
+TEST(Caches, AnEntryOfAnotherItemAtTheSamePositionIsNotServed) {
+    TemporaryDirectory folder;
+    const std::vector<std::string> paths = WriteLoaderImages(folder, 4, LoaderImageKind::Jpeg, 900, 600);
+    MessageRecorder recorder;
+    LoaderHarness harness({}, kScreenWidth, kScreenHeight);
+    LoaderHarness::SetList(paths);
+    loader::IsScrubbing.store(true);
+
+    // As if a re-sort had installed the new order while the caches still held the old one.
+    const uint64_t generation = loader::CacheGeneration();
+    decode::DecodedImage other;
+    ASSERT_TRUE(decode::LoadImageFile(paths[3], kScreenWidth, kScreenHeight, false, other));
+    ASSERT_TRUE(loader::InsertIntoCache(loader::ImageCache(), 1, paths[3], other, generation, 1, 20));
+    ASSERT_TRUE(loader::InsertIntoCache(loader::PreviewCache(), 1, paths[3], other, generation, 1, 16));
+    LoaderHarness::MoveTo(1);
+    ASSERT_TRUE(recorder.WaitFor([](const auto& received) { return HasFullImage(received, 1); }));
+    const std::vector<Received> images = ImagesOf(recorder.Snapshot());
+    ASSERT_EQ(images.size(), 2u);
+    for (const Received& image : images) {
+        EXPECT_NE(image.pixels, other.pixels.get());
+    }
+    EXPECT_EQ((Size{images[1].width, images[1].height}), DecodedSize(paths[1], kScreenWidth, kScreenHeight));
+    EXPECT_TRUE(loader::IsCached(loader::PreviewCache(), 1, paths[1])); // the stale preview was replaced
+
+    // The prefetcher replaces a stale neighbour too.
+    ASSERT_TRUE(loader::InsertIntoCache(loader::ImageCache(), 2, paths[3], other, generation, 1, 20));
+    loader::IsScrubbing.store(false);
+    loader::WakePrefetch();
+    EXPECT_TRUE(Eventually([&] { return loader::IsCached(loader::ImageCache(), 2, paths[2]); }));
 }
 
 TEST(InfoThread, GathersTheCurrentItemAndTellsThePanel) {
