@@ -216,6 +216,21 @@ void MainWindow::UpdateWindowTitle() {
     setWindowTitle(QString::fromStdString(FormatWindowTitle(sources::SnapshotCurrentItem())));
 }
 
+void MainWindow::ToggleFullscreen() {
+    if (!state.fullscreen) {
+        maximizedBeforeFullscreen = isMaximized();
+        state.fullscreen = true;
+        showFullScreen();
+    } else {
+        state.fullscreen = false;
+        showNormal();
+        if (maximizedBeforeFullscreen) {
+            showMaximized();
+        }
+    }
+    Repaint();
+}
+
 void MainWindow::ShowOpenFileDialog() {
     // The dialog runs its own event loop: a second request while it is open is ignored.
     if (openDialogBusy) {
@@ -319,6 +334,7 @@ void MainWindow::UpdateCursor(const QPointF& position) {
 
 void MainWindow::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::MiddleButton) {
+        ToggleFullscreen();
         return;
     }
     if (event->button() != Qt::LeftButton) {

@@ -54,6 +54,9 @@ public:
     bool CreateGraphics();
 
     void UpdateWindowTitle();
+    // Full screen on the window's monitor, or back to the placement it had before (maximised again when
+    // it was).
+    void ToggleFullscreen();
     // Runs the open-file dialog (one at a time) and opens the chosen file.
     void ShowOpenFileDialog();
     // Replaces the file dialog, e.g. in tests: answers the chosen path or empty for a cancel.
@@ -91,6 +94,7 @@ private:
     Canvas* canvas = nullptr;
     std::function<std::string()> fileChooser;
     bool openDialogBusy = false;
+    bool maximizedBeforeFullscreen = false;
 };
 
 // The open-file dialog's filter: "이미지/압축/PDF", "압축 파일", "PDF 파일", "모든 파일", in Qt's

@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QMouseEvent>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -358,6 +359,23 @@ TEST_F(MainWindowTest, CtrlWheelZoomsInsteadOfTurning) {
     QCoreApplication::sendEvent(window.get(), &zoomOut);
     EXPECT_NEAR(window->ViewState().zoom, 1.0f / 1.1f, 1e-5f);
     EXPECT_EQ(Title(), "z/1.jpg [1/2] - 스키모라");
+}
+
+TEST_F(MainWindowTest, MiddleButtonTogglesFullScreenAndBack) {
+    const auto middle = [this] {
+        const QPointF point(100, 100);
+        QMouseEvent press(QEvent::MouseButtonPress, point, window->mapToGlobal(point), Qt::MiddleButton,
+                          Qt::MiddleButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &press);
+    };
+    window->showMaximized();
+    middle();
+    EXPECT_TRUE(window->State().fullscreen);
+    EXPECT_TRUE(window->windowState() & Qt::WindowFullScreen);
+    middle();
+    EXPECT_FALSE(window->State().fullscreen);
+    EXPECT_FALSE(window->windowState() & Qt::WindowFullScreen);
+    EXPECT_TRUE(window->windowState() & Qt::WindowMaximized);
 }
 
 TEST_F(MainWindowTest, ClosingSavesThePlacementThatTheNextWindowRestores) {
