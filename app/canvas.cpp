@@ -4,10 +4,6 @@
 #include "platform/trace.h"
 #include "view/geometry.h"
 
-#include <QOpenGLContext>
-
-#include <algorithm>
-#include <cstring>
 #include <new>
 
 namespace app {

@@ -21,8 +21,6 @@
 #include <QWheelEvent>
 #include <QWindow>
 
-#include <mutex>
-
 namespace app {
 
 namespace {
@@ -120,7 +118,6 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), feed(std::move(feed)) {
     setObjectName("SkimoraStd");
     setWindowTitle(QString::fromUtf8(kInitialWindowTitle));
-    setAttribute(Qt::WA_DeleteOnClose, false);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor::fromRgb(kWindowBackground));
     setPalette(palette);
@@ -249,10 +246,14 @@ void MainWindow::OnImageReady() {
     const ShownImage shown = feed.currentImage ? feed.currentImage() : ShownImage{};
     // The raster stays as stored; the view turns it by the file's EXIF orientation. Archive entries
     // and PDF pages are shown as decoded.
+    // The preview and the full image of one item arrive one after the other: the file is read once.
     const sources::ItemPath path = sources::CopyItemPath(sources::CurrentIndex.load());
-    const uint32_t orientation =
-        !path.empty() && !sources::IsContainerItem(path) ? info::ReadExifOrientation(path) : 1;
-    viewState.orientationRotation = view::OrientationRotationFromExif(static_cast<int>(orientation));
+    if (path != orientationPath) {
+        orientationPath = path;
+        orientationCode =
+            !path.empty() && !sources::IsContainerItem(path) ? info::ReadExifOrientation(path) : 1;
+    }
+    viewState.orientationRotation = view::OrientationRotationFromExif(static_cast<int>(orientationCode));
     if (decode::IsValidImage(shown.image)) {
         viewState.isPreview = shown.preview;
         canvas->SetImage(shown.image);

@@ -95,6 +95,8 @@ private:
     std::function<std::string()> fileChooser;
     bool openDialogBusy = false;
     bool maximizedBeforeFullscreen = false;
+    std::string orientationPath; // the item whose EXIF orientation orientationCode holds
+    uint32_t orientationCode = 1;
 };
 
 // The open-file dialog's filter: "이미지/압축/PDF", "압축 파일", "PDF 파일", "모든 파일", in Qt's
