@@ -151,6 +151,11 @@ bool ParseDibHeader(const uint8_t* data, size_t size, size_t dataEnd, DibLayout&
     layout.alpha = Channel(alphaMaskDeclared ? masks[3] : 0);
     layout.hasAlpha = layout.alpha.mask != 0;
 
+    if (layout.compression == kBiPng) {
+        // The PNG stream carries its own format; the header's bit count is 0 or meaningless.
+        layout.paletteEnd = offset;
+        return true;
+    }
     switch (layout.bitCount) {
     case 1:
     case 2:

@@ -90,8 +90,13 @@ bool ReadJpeg(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
         return false;
     }
     uint8_t* raster = out.WholeBuffer();
-    if (raster == nullptr || tjDecompress2(handle.get(), data, static_cast<unsigned long>(size), raster,
-                                           width, width * 4, height, TJPF_BGRA, TJFLAG_NOREALLOC) != 0) {
+    if (raster == nullptr) {
+        return false;
+    }
+    // A warning (typically data that ends early) still leaves a usable picture, grey where data is missing.
+    if (tjDecompress2(handle.get(), data, static_cast<unsigned long>(size), raster, width, width * 4, height,
+                      TJPF_BGRA, TJFLAG_NOREALLOC) != 0 &&
+        tjGetErrorCode(handle.get()) != TJERR_WARNING) {
         return false;
     }
     if (iccProfile != nullptr) {

@@ -6,7 +6,8 @@
 #include <memory>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    decode::RasterBuilder builder(decode::RasterRequest{(size & 2) != 0 ? 24u : 0u, 24, (size & 1) != 0, false});
+    decode::RasterBuilder builder(
+        decode::RasterRequest{(size & 2) != 0 ? 24u : 0u, 24, (size & 1) != 0, false});
     std::unique_ptr<uint8_t[]> pixels;
     if (decode::ReadIco(data, size, builder)) {
         builder.Finish(pixels);

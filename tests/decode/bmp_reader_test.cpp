@@ -288,6 +288,9 @@ TEST(BmpSamples, EveryEncodingOfTheSamePictureDecodesAlike) {
     ASSERT_TRUE(load("bmpsuite_g_pal1wb.bmp", reversed));
     ASSERT_TRUE(load("bmpsuite_g_pal1.bmp", normal));
     EXPECT_EQ(0, std::memcmp(reversed.GetPixels(), normal.GetPixels(), 127 * 64 * 4));
+    WicDecoder embeddedPng;
+    ASSERT_TRUE(load("bmpsuite_q_rgb24png.bmp", embeddedPng));
+    EXPECT_EQ(embeddedPng.GetWidth(), 127u);
     WicDecoder big;
     EXPECT_FALSE(load("bmpsuite_b_reallybig.bmp", big));
 }

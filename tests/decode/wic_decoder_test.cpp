@@ -186,6 +186,11 @@ TEST(WicDecoder, RecognisesTheFormatByContentNotByName) {
     EXPECT_EQ(reduced.GetWidth(), 16u);
     EXPECT_EQ(reduced.GetHeight(), 12u);
     EXPECT_EQ(reduced.GetSourceWidth(), 64u);
+    // A JPEG whose data ends early still shows what arrived.
+    const std::vector<uint8_t> cut(jpeg.begin(), jpeg.end() - 6);
+    WicDecoder truncated;
+    ASSERT_TRUE(DecodeBytes(truncated, cut));
+    EXPECT_EQ(truncated.GetHeight(), 48u);
 
     WicDecoder failing;
     const std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'};
