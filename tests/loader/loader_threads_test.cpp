@@ -195,6 +195,11 @@ TEST(LoaderThread, FailuresPublishNothingAndReleaseThePrefetcher) {
     // The prefetcher never cached the undecodable neighbours.
     EXPECT_FALSE(loader::IsCached(loader::ImageCache(), 2));
     EXPECT_FALSE(loader::IsCached(loader::ImageCache(), 3));
+
+    // A page turn to an item that shows nothing still ends the turn's wait, so the next step counts.
+    sources::NavigationPending.store(true);
+    LoaderHarness::MoveTo(3);
+    EXPECT_TRUE(Eventually([] { return !sources::NavigationPending.load(); }));
 }
 
 TEST(PrefetchPass, FollowsTheDirectionAndSkipsWhatIsOutsideOrCached) {
