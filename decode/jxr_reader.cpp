@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 // jxrlib's headers define Windows-style macros; nothing else may be included after them.
 #include <JXRGlue.h>
@@ -32,6 +33,67 @@ struct JxrSession {
     }
 };
 
+uint16_t Read16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
+uint32_t Read32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// jxrlib asserts (aborting the process) on several malformed directory entries, mostly descriptive
+// metadata of unexpected types. Only the entries needed for the pixels are kept, and those are checked
+// first: the directory is compacted in this private copy of the file.
+bool SanitizeContainer(std::vector<uint8_t>& bytes) {
+    constexpr uint16_t kPixelFormat = 0xBC01;
+    constexpr uint16_t kTransformation = 0xBC02;
+    constexpr uint16_t kImageWidth = 0xBC80;
+    constexpr uint16_t kImageHeight = 0xBC81;
+    constexpr uint16_t kImageOffset = 0xBCC0;
+    constexpr uint16_t kAlphaByteCount = 0xBCC3;
+    constexpr uint16_t kIccProfile = 0x8773;
+    constexpr uint32_t kOrientationCount = 8;
+    const uint64_t size = bytes.size();
+    const uint32_t directory = Read32(bytes.data() + 4);
+    if (uint64_t{directory} + 2 > size) {
+        return false;
+    }
+    const uint16_t count = Read16(bytes.data() + directory);
+    if (count == 0 || count == 0xFFFF || uint64_t{directory} + 2 + uint64_t{count} * 12 > size) {
+        return false;
+    }
+    uint8_t* entries = bytes.data() + directory + 2;
+    uint16_t kept = 0;
+    bool hasPixelFormat = false;
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint8_t* entry = entries + uint64_t{i} * 12;
+        const uint16_t tag = Read16(entry);
+        const uint32_t entryCount = Read32(entry + 4);
+        const uint32_t value = Read32(entry + 8);
+        bool keep = false;
+        if (tag == kPixelFormat) {
+            keep = uint64_t{value} + 16 <= size;
+            hasPixelFormat = keep;
+        } else if (tag == kTransformation) {
+            keep = entryCount == 1 && value < kOrientationCount;
+        } else if (tag == kImageWidth || tag == kImageHeight ||
+                   (tag >= kImageOffset && tag <= kAlphaByteCount)) {
+            keep = true;
+        } else if (tag == kIccProfile) {
+            keep = uint64_t{value} + entryCount <= size;
+        }
+        if (keep) {
+            std::memmove(entries + uint64_t{kept} * 12, entry, 12);
+            ++kept;
+        }
+    }
+    if (!hasPixelFormat) {
+        return false;
+    }
+    bytes[directory] = uint8_t(kept);
+    bytes[directory + 1] = uint8_t(kept >> 8);
+    return true;
+}
+
 } // namespace
 
 bool IsJxrSignature(const uint8_t* data, size_t size) {
@@ -43,9 +105,12 @@ bool ReadJxr(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<u
     if (!IsJxrSignature(data, size)) {
         return false;
     }
+    std::vector<uint8_t> container(data, data + size);
+    if (!SanitizeContainer(container)) {
+        return false;
+    }
     JxrSession session;
-    // jxrlib only reads through the stream, so the caller's bytes are never written.
-    if (Failed(CreateWS_Memory(&session.stream, const_cast<uint8_t*>(data), size)) ||
+    if (Failed(CreateWS_Memory(&session.stream, container.data(), container.size())) ||
         Failed(PKImageDecode_Create_WMP(&session.decoder))) {
         return false;
     }

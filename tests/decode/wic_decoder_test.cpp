@@ -293,6 +293,49 @@ TEST(WicDecoder, EmbeddedProfilesFollowTheColourManagementMode) {
     ExpectPixel(plain, 0, 0, {128, 128, 128, 255});
 }
 
+// A 2 x 2 8-bit grey TIFF whose directory chain loops back onto its only directory.
+std::vector<uint8_t> LoopingTiff(uint32_t nextDirectory) {
+    std::vector<uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto put16 = [&out](uint32_t value) {
+        out.push_back(static_cast<uint8_t>(value));
+        out.push_back(static_cast<uint8_t>(value >> 8));
+    };
+    const auto put32 = [&](uint32_t value) {
+        put16(value & 0xFFFF);
+        put16(value >> 16);
+    };
+    const uint16_t entries[][3] = {{256, 3, 2}, {257, 3, 2}, {258, 3, 8}, {259, 3, 1},
+                                   {262, 3, 1}, {273, 4, 0}, {278, 3, 2}, {279, 4, 4}};
+    const uint32_t dataOffset = 8 + 2 + 8 * 12 + 4;
+    put16(8);
+    for (const auto& entry : entries) {
+        put16(entry[0]);
+        put16(entry[1]);
+        put32(1);
+        put32(entry[0] == 273 ? dataOffset : entry[2]);
+    }
+    put32(nextDirectory);
+    for (uint8_t value : {0, 85, 170, 255}) {
+        out.push_back(value);
+    }
+    return out;
+}
+
+TEST(WicDecoder, TiffDirectoryLoopsDoNotHang) {
+    for (uint32_t next : {8u, 0u}) {
+        WicDecoder decoder;
+        ASSERT_TRUE(DecodeBytes(decoder, LoopingTiff(next))) << next;
+        EXPECT_EQ(decoder.GetWidth(), 2u);
+        ExpectPixel(decoder, 1, 0, {85, 85, 85, 255});
+        ExpectPixel(decoder, 0, 1, {170, 170, 170, 255});
+    }
+    // The first directory pointing at the header itself is refused.
+    std::vector<uint8_t> selfish = LoopingTiff(0);
+    selfish[4] = 0;
+    WicDecoder decoder;
+    EXPECT_FALSE(DecodeBytes(decoder, selfish));
+}
+
 TEST(WicDecoderSamples, GifFirstFrameSitsOnItsLogicalScreen) {
     SKIP_WITHOUT_SAMPLES();
     WicDecoder offset;
@@ -336,6 +379,22 @@ TEST(WicDecoderSamples, TiffAndJpegXrDecodeTheirFirstImage) {
     EXPECT_EQ(reduced.GetSourceWidth(), 2464u);
     EXPECT_LE(reduced.GetWidth(), 300u);
     EXPECT_EQ(reduced.GetHeight(), 300u);
+    // Directory entries that make jxrlib assert (an orientation out of range, a camera make stored as a
+    // number) are dropped before it sees them.
+    std::vector<uint8_t> hostile = testing_support::ReadFileBytes(dir / "jxr/imagecodecs_sample.jxr");
+    ASSERT_GT(hostile.size(), 200u);
+    const size_t directory = hostile[4] | hostile[5] << 8;
+    const size_t transformation = directory + 2 + 1 * 12;
+    ASSERT_EQ(hostile[transformation], 0x02);
+    hostile[transformation + 8] = 200;
+    const size_t resolution = directory + 2 + 4 * 12;
+    ASSERT_EQ(hostile[resolution], 0x82);
+    hostile[resolution] = 0x0F;
+    hostile[resolution + 1] = 0x01;
+    hostile[resolution + 2] = 3;
+    WicDecoder sanitized;
+    ASSERT_TRUE(DecodeBytes(sanitized, hostile));
+    EXPECT_EQ(sanitized.GetWidth(), 100u);
     WicDecoder jxr;
     ASSERT_TRUE(jxr.LoadPath((dir / "jxr/imagecodecs_rgba32.jxr").string()));
     EXPECT_EQ(jxr.GetWidth(), 100u);
