@@ -1,8 +1,8 @@
 // PNG fitting benchmarks for the WIC-format decoder.
 //   bench_png --write-png PATH WIDTH HEIGHT   writes a generated RGBA PNG row by row
-//   bench_png --fit PATH                      best of 10 in-process fits to 1920 x 1080, last line png_fit_ms=...
-//   bench_png --fit-once PATH                 one fit (for peak-memory measurement from outside)
-//   bench_png [benchmark flags]               Google Benchmark cases on a generated 4000 x 3000 PNG
+//   bench_png --fit PATH                      best of 10 in-process fits to 1920 x 1080, last line
+//   png_fit_ms=... bench_png --fit-once PATH                 one fit (for peak-memory measurement from
+//   outside) bench_png [benchmark flags]               Google Benchmark cases on a generated 4000 x 3000 PNG
 #include "decode/wic_decoder.h"
 
 #include <algorithm>
@@ -38,7 +38,9 @@ struct WriteJob {
     uint8_t* row;
 };
 
-[[noreturn]] void OnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void OnError(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
 void OnWarning(png_structp, png_const_charp) {}
 
 // libpng reports errors by longjmp: only trivially destructible locals here.
@@ -134,8 +136,9 @@ BENCHMARK(BM_PngFullSize)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--write-png") == 0) {
         FILE* file = std::fopen(argv[2], "wb");
-        const bool ok = file != nullptr && WritePng(static_cast<uint32_t>(std::stoul(argv[3])),
-                                                    static_cast<uint32_t>(std::stoul(argv[4])), file, nullptr);
+        const bool ok =
+            file != nullptr && WritePng(static_cast<uint32_t>(std::stoul(argv[3])),
+                                        static_cast<uint32_t>(std::stoul(argv[4])), file, nullptr);
         return file != nullptr && std::fclose(file) == 0 && ok ? 0 : 1;
     }
     if (argc == 3 && (std::strcmp(argv[1], "--fit") == 0 || std::strcmp(argv[1], "--fit-once") == 0)) {
