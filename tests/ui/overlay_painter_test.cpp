@@ -260,13 +260,6 @@ TEST(OverlayPainter, EdgeNoticeTimersEndTheirNotice) {
     EXPECT_EQ(log.repaints, repaints + 3);
     EXPECT_FALSE(app::OnOverlayTimer(state, ViewTimer::Animation, log.hooks));
     EXPECT_EQ(log.repaints, repaints + 3);
-
-    // Last image, then away from it before its timer: the notice goes at once.
-    app::UpdateOverlayEdgeNotices(state, 2, 3, log.hooks);
-    EXPECT_TRUE(state.edgeNotices.lastImageNotice);
-    app::UpdateOverlayEdgeNotices(state, 1, 3, log.hooks);
-    EXPECT_FALSE(state.edgeNotices.lastImageNotice);
-    EXPECT_EQ(log.killed.back(), ViewTimer::LastNotice);
 }
 
 TEST(OverlayPainter, WelcomeLineIsCentredBelowThePinnedTitleBar) {
