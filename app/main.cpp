@@ -8,6 +8,8 @@
 #ifdef SKIMORA_WITH_WINDOW
 #include "app/loader_feed.h"
 #include "app/main_window.h"
+#include "decode/color_management.h"
+#include "loader/image_cache.h"
 #include "loader/loader_threads.h"
 #include "platform/qt/qt_window_messages.h"
 #include "platform/settings.h"
@@ -74,6 +76,8 @@ int RunWindow(int argc, char** argv, const app::CommandLineRequest& request) {
         qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     }
     QApplication application(argc, argv);
+    // The display profile exists before any decode (it is opened only in display-profile mode).
+    decode::OpenDisplayProfileForStartup();
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(0, 0);
 
@@ -88,9 +92,15 @@ int RunWindow(int argc, char** argv, const app::CommandLineRequest& request) {
     loader::StartLoaderThreads(static_cast<uint32_t>(std::max(0, screenSize.width())),
                                static_cast<uint32_t>(std::max(0, screenSize.height())));
     OpenRequest(request);
+    // Nothing opened (or the image is still on its way): the welcome screen animates until one arrives.
+    window.StartWelcomeWhenIdle();
     const int exitCode = application.exec();
-    // The threads stop before the window (their messages' receiver) goes away.
+    // The threads stop before the window (their messages' receiver) goes away; then the caches and
+    // the display profile go.
     loader::StopLoaderThreads();
+    loader::ClearCaches();
+    loader::ClearCurrentImage();
+    decode::CloseDisplayProfile();
     return exitCode;
 }
 #endif

@@ -2,30 +2,59 @@
 
 #include "app/frame_hit_test.h"
 #include "app/settings_store.h"
+#include "app/ui/about_box.h"
+#include "app/ui/context_menu.h"
+#include "app/ui/key_input.h"
 #include "app/window_placement.h"
 #include "app/window_title.h"
 #include "decode/format_registry.h"
 #include "info/exif_orientation.h"
+#include "loader/loader_threads.h"
 #include "platform/qt/qt_window_messages.h"
 #include "platform/settings.h"
 #include "sources/navigation.h"
+#include "sources/sort_orders.h"
 #include "sources/source_list.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QScreen>
+#include <QTimerEvent>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWindow>
+
+#include <chrono>
 
 namespace app {
 
 namespace {
 
 constexpr QRgb kWindowBackground = 0x202020;
+constexpr const char* kUnsupportedDropText = "지원하지 않는 파일 형식입니다";
+constexpr uint32_t kUnsupportedDropMs = 2000;
+constexpr uint32_t kWelcomePeriodMs = 30;
+
+// Milliseconds of a monotonic clock, wrapping like a tick count; the message timing only takes
+// differences.
+uint32_t TickNow() {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+bool IsContainerExtension(const std::string& extension) {
+    return decode::IsArchiveExtension(extension) || decode::IsPdfExtension(extension);
+}
 
 std::string FilterPatterns(std::initializer_list<decode::ExtensionFamily> families) {
     std::string patterns;
@@ -123,7 +152,8 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
     setPalette(palette);
     setAutoFillBackground(true);
     setMouseTracking(true);
-    setAcceptDrops(false);
+    setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
 
     state.windowDpi = windowDpi == 0 ? 96 : windowDpi;
     const platform::Settings& settings = platform::GlobalSettings();
@@ -150,10 +180,19 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
                                             QString::fromStdString(OpenFileFilter()))
             .toStdString();
     };
+    dialogs.contextMenu = [this](const MenuState& menuState, const QPoint& globalPosition) {
+        return TrackContextMenu(menuState, globalPosition, this);
+    };
+    dialogs.options = [this] { return RunOptionsDialog(this); };
+    dialogs.about = [this] { ShowAboutBox(this); };
     InstallHooks();
+    InstallCommandHooks();
 }
 
 MainWindow::~MainWindow() {
+    for (auto& [id, timer] : timers) {
+        timer.stop();
+    }
     platform::RemoveQtWindowMessageSink();
     sources::SetSourceHooks({});
 }
@@ -163,6 +202,18 @@ void MainWindow::InstallHooks() {
     viewHooks.updateWindowTitle = [this] { UpdateWindowTitle(); };
     viewHooks.requestLoad = [] { sources::CallHook(sources::Hooks().requestLoad); };
     viewHooks.wakePrefetch = [] { sources::CallHook(sources::Hooks().wakePrefetch); };
+    viewHooks.showMessage = [this](const std::string& text, uint32_t milliseconds) {
+        view::ShowMessage(state.message, text, milliseconds, TickNow(), viewHooks);
+        Repaint();
+    };
+    viewHooks.startTimer = [this](view::ViewTimer timer, uint32_t milliseconds) {
+        StartViewTimer(timer, milliseconds);
+    };
+    viewHooks.killTimer = [this](view::ViewTimer timer) { KillViewTimer(timer); };
+    viewHooks.publishCurrentIndex = [](int32_t index) { sources::CurrentIndex.store(index); };
+    viewHooks.showOpenFileDialog = [this] { ShowOpenFileDialog(); };
+    viewHooks.goToPreviousImage = [] { sources::GoToPreviousImage(); };
+    viewHooks.goToNextImage = [] { sources::GoToNextImage(); };
 
     sources::SourceHooks hooks;
     if (feed.connectSourceHooks) {
@@ -173,6 +224,13 @@ void MainWindow::InstallHooks() {
     hooks.resetView = [this] { view::ResetForNewImage(viewState); };
     hooks.updateWindowTitle = [this] { UpdateWindowTitle(); };
     hooks.repaint = [this] { Repaint(); };
+    hooks.showMessage = [this](const std::string& text, int milliseconds) {
+        viewHooks.ShowMessage(text, static_cast<uint32_t>(std::max(0, milliseconds)));
+    };
+    hooks.stopWelcomeScreen = [this] {
+        KillViewTimer(view::ViewTimer::Welcome);
+        state.welcomeTimerActive = false;
+    };
     sources::SetSourceHooks(std::move(hooks));
 
     platform::InstallQtWindowMessageSink(this);
@@ -257,8 +315,14 @@ void MainWindow::OnImageReady() {
     if (decode::IsValidImage(shown.image)) {
         viewState.isPreview = shown.preview;
         canvas->SetImage(shown.image);
+        if (state.welcomeTimerActive) {
+            KillViewTimer(view::ViewTimer::Welcome);
+            state.welcomeTimerActive = false;
+        }
     }
     UpdateWindowTitle();
+    view::UpdateEdgeNotices(state.edgeNotices, sources::CurrentIndex.load(),
+                            static_cast<int32_t>(sources::SourceListCount()), viewHooks);
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -372,6 +436,12 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event) {
                     viewHooks);
         Repaint();
     }
+    if (WelcomeVisible()) {
+        StartWelcomeWhenIdle();
+    } else if (state.welcomeTimerActive) {
+        KillViewTimer(view::ViewTimer::Welcome);
+        state.welcomeTimerActive = false;
+    }
     UpdateCursor(position);
 }
 
@@ -410,7 +480,235 @@ void MainWindow::SaveStateToSettings() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     SaveStateToSettings();
+    for (auto& [id, timer] : timers) {
+        timer.stop();
+    }
+    setAcceptDrops(false);
     event->accept();
+}
+
+// --- Timers -------------------------------------------------------------------------------------
+
+void MainWindow::StartViewTimer(view::ViewTimer timer, uint32_t milliseconds) {
+    timers[timer].start(static_cast<int>(std::max<uint32_t>(1, milliseconds)), this);
+}
+
+void MainWindow::KillViewTimer(view::ViewTimer timer) {
+    const auto found = timers.find(timer);
+    if (found != timers.end()) {
+        found->second.stop();
+    }
+}
+
+bool MainWindow::TimerRunning(view::ViewTimer timer) const {
+    const auto found = timers.find(timer);
+    return found != timers.end() && found->second.isActive();
+}
+
+bool MainWindow::WelcomeVisible() const {
+    return !canvas->HasImage() && !state.layout.webtoonMode && !state.layout.dualView;
+}
+
+void MainWindow::StartWelcomeWhenIdle() {
+    if (!WelcomeVisible() || state.welcomeTimerActive) {
+        return;
+    }
+    StartViewTimer(view::ViewTimer::Welcome, kWelcomePeriodMs);
+    state.welcomeTimerActive = true;
+}
+
+void MainWindow::timerEvent(QTimerEvent* event) {
+    for (auto& [id, timer] : timers) {
+        if (timer.timerId() != event->timerId()) {
+            continue;
+        }
+        switch (id) {
+        case view::ViewTimer::Message:
+            // The paint ends the message when its time is up; without a message the timer is idle.
+            if (!view::StepMessage(state.message, TickNow(), viewHooks)) {
+                KillViewTimer(id);
+            }
+            Repaint();
+            break;
+        case view::ViewTimer::Welcome:
+            if (WelcomeVisible()) {
+                Repaint();
+            }
+            break;
+        case view::ViewTimer::Animation:
+            Repaint();
+            break;
+        case view::ViewTimer::FirstNotice:
+        case view::ViewTimer::LastNotice:
+            view::EndEdgeNotice(state.edgeNotices, id, viewHooks);
+            break;
+        }
+        return;
+    }
+    QWidget::timerEvent(event);
+}
+
+// --- Keys, commands and the context menu --------------------------------------------------------
+
+void MainWindow::InstallCommandHooks() {
+    commandHooks.toggleFullscreen = [this] { ToggleFullscreen(); };
+    commandHooks.closeWindow = [this] { close(); };
+    commandHooks.showOptions = [this] { ShowOptions(); };
+    commandHooks.showAbout = [this] {
+        if (dialogs.about) {
+            dialogs.about();
+        }
+    };
+    commandHooks.toggleInfoPanel = [this] { ToggleInfoPanel(); };
+    commandHooks.setNavigationDirection = [](int32_t direction) {
+        sources::NavigationDirection.store(direction);
+    };
+    commandHooks.goToPage = [](int32_t page) { sources::CallHook(sources::Hooks().goToPage, page); };
+    commandHooks.openAdjacentContainer = [this](int32_t direction) { OpenAdjacentContainer(direction); };
+    commandHooks.sortCommand = [](uint32_t mode) { sources::SortCommand(mode); };
+    commandHooks.saveTitleBarPinned = [](bool pinned) {
+        platform::GlobalSettings().titleBarPinned = pinned;
+        SaveSettings();
+    };
+    commandHooks.cancelBatch = [] { sources::CallHook(sources::Hooks().cancelBatch); };
+    commandHooks.closeBatchDocument = [] { sources::CallHook(sources::Hooks().closeBatchDocument); };
+}
+
+KeyContext MainWindow::SnapshotKeyContext() const {
+    KeyContext context;
+    context.webtoonMode = state.layout.webtoonMode;
+    context.renderTargetReady = canvas->GraphicsReady();
+    context.renderHeight = static_cast<float>(canvas->height());
+    context.webtoonWidth = state.layout.webtoonWidth;
+    context.fullScreen = state.fullscreen;
+    context.navigationPending = sources::NavigationPending.load();
+    context.pdfPageMode = sources::PdfPageMode.load();
+    context.pdfPageCount = sources::PdfPageCount.load();
+    context.currentIndex = sources::CurrentIndex.load();
+    context.itemCount = static_cast<int32_t>(sources::SourceListCount());
+    context.fitMode = static_cast<int32_t>(viewState.fitMode);
+    context.zoom = viewState.zoom;
+    context.panX = viewState.panX;
+    context.panY = viewState.panY;
+    context.rotation = viewState.rotation;
+    const sources::ItemPath path = sources::CopyItemPath(context.currentIndex);
+    context.currentInContainer =
+        !path.empty() && IsContainerExtension(decode::GetLowerExtension(ContainerPathOf(path)));
+    return context;
+}
+
+MenuState MainWindow::SnapshotMenuState() const {
+    MenuState menu;
+    menu.webtoonMode = state.layout.webtoonMode;
+    menu.webtoonWidth = state.layout.webtoonWidth;
+    menu.dualView = state.layout.dualView;
+    menu.fitMode = static_cast<int32_t>(viewState.fitMode);
+    menu.autoOrient = viewState.autoOrient;
+    menu.showInfoPanel = state.showInfoPanel;
+    menu.fullscreen = state.fullscreen;
+    menu.sortMode = sources::SortMode.load();
+    return menu;
+}
+
+void MainWindow::Execute(const Action& action) {
+    ExecuteAction(action, {viewState, state.layout, state.titleBarPinned, viewHooks, commandHooks});
+    loader::DualViewShown.store(state.layout.dualView);
+}
+
+void MainWindow::RunCommand(int32_t id) {
+    Execute(ActionForCommand(id));
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const Action action = ActionForKey(KeyInputFromEvent(*event), SnapshotKeyContext());
+    if (action.operation == Operation::None && action.message.empty()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    Execute(action);
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+    ShowContextMenuAt(event->globalPos());
+}
+
+void MainWindow::ShowContextMenuAt(const QPoint& globalPosition) {
+    if (!dialogs.contextMenu) {
+        return;
+    }
+    const std::optional<CommandId> chosen = dialogs.contextMenu(SnapshotMenuState(), globalPosition);
+    if (chosen) {
+        RunCommand(static_cast<int32_t>(*chosen));
+    }
+}
+
+void MainWindow::ShowOptions() {
+    if (!dialogs.options) {
+        return;
+    }
+    const OptionsOutcome outcome = dialogs.options();
+    if (ApplyOptionsOutcome(outcome, state.showInfoPanel)) {
+        loader::InfoPanelShown.store(state.showInfoPanel);
+        Repaint();
+    }
+}
+
+void MainWindow::ToggleInfoPanel() {
+    state.showInfoPanel = !state.showInfoPanel;
+    loader::InfoPanelShown.store(state.showInfoPanel);
+    Repaint();
+}
+
+void MainWindow::OpenAdjacentContainer(int32_t direction) {
+    const sources::ItemPath path = sources::CopyItemPath(sources::CurrentIndex.load());
+    const std::string container(ContainerPathOf(path));
+    if (container.empty() || !IsContainerExtension(decode::GetLowerExtension(container))) {
+        return;
+    }
+    const std::string adjacent = sources::GetAdjacent(container, direction);
+    if (!adjacent.empty()) {
+        sources::OpenPath(adjacent);
+    }
+}
+
+// --- Drops --------------------------------------------------------------------------------------
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData() != nullptr && event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    // Only the first dropped file counts.
+    const QMimeData* data = event->mimeData();
+    if (data != nullptr) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile()) {
+                OpenDroppedFile(url.toLocalFile().toStdString());
+                break;
+            }
+        }
+    }
+    event->acceptProposedAction();
+}
+
+void MainWindow::OpenDroppedFile(const std::string& path) {
+    if (path.empty()) {
+        return;
+    }
+    const std::string extension = decode::GetLowerExtension(path);
+    if (decode::IsPdfExtension(extension)) {
+        sources::CallHook(sources::Hooks().openPdfDocument, path);
+    } else if (decode::IsArchiveExtension(extension)) {
+        sources::CallHook(sources::Hooks().openArchive, path, std::string());
+    } else if (!extension.empty() && decode::IsImageExtension(extension)) {
+        sources::OpenPath(path);
+    } else {
+        viewHooks.ShowMessage(kUnsupportedDropText, kUnsupportedDropMs);
+    }
 }
 
 } // namespace app

@@ -1,14 +1,22 @@
 #pragma once
 
 #include "app/canvas.h"
+#include "app/commands.h"
+#include "app/menu_model.h"
+#include "app/ui/command_executor.h"
+#include "app/ui/options_dialog.h"
 #include "decode/decoded_image.h"
 #include "sources/source_list.h"
+#include "view/overlay_geometry.h"
 #include "view/view_state.h"
 
+#include <QBasicTimer>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
 namespace app {
@@ -35,7 +43,18 @@ struct MainWindowState {
     bool fullscreen = false;
     bool titleBarPinned = false;
     bool showInfoPanel = false;
+    bool welcomeTimerActive = false;
     view::LayoutState layout;
+    view::MessageState message;
+    view::EdgeNoticeState edgeNotices;
+};
+
+// The window's modal interactions, replaceable so that tests can answer them without a nested event
+// loop. Each default runs the real dialog or menu.
+struct WindowDialogs {
+    std::function<std::optional<CommandId>(const MenuState& state, const QPoint& globalPosition)> contextMenu;
+    std::function<OptionsOutcome()> options;
+    std::function<void()> about;
 };
 
 // The borderless dark main window ("SkimoraStd"). It owns the canvas, the view state and the window
@@ -65,6 +84,17 @@ public:
     // Writes the placement and run-time preferences back and saves the settings (at close).
     void SaveStateToSettings();
 
+    // A context-menu command identifier, carried out like the menu's choice; unknown numbers do nothing.
+    void RunCommand(int32_t id);
+    // A dropped file: a PDF document, an archive or an image by its extension; anything else only shows
+    // the unsupported-type message.
+    void OpenDroppedFile(const std::string& path);
+    // Starts the welcome animation when nothing is shown and neither layout is on (the last start-up
+    // step, and the pointer moving over the empty window).
+    void StartWelcomeWhenIdle();
+    bool TimerRunning(view::ViewTimer timer) const;
+    WindowDialogs& Dialogs() { return dialogs; }
+
     Canvas& GetCanvas() { return *canvas; }
     view::ViewState& ViewState() { return viewState; }
     MainWindowState& State() { return state; }
@@ -76,10 +106,26 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void InstallHooks();
+    void InstallCommandHooks();
+    KeyContext SnapshotKeyContext() const;
+    MenuState SnapshotMenuState() const;
+    void Execute(const Action& action);
+    void ShowContextMenuAt(const QPoint& globalPosition);
+    void ShowOptions();
+    void ToggleInfoPanel();
+    void OpenAdjacentContainer(int32_t direction);
+    void StartViewTimer(view::ViewTimer timer, uint32_t milliseconds);
+    void KillViewTimer(view::ViewTimer timer);
+    bool WelcomeVisible() const;
     void OnImageReady();
     void Repaint();
     float RegionTop() const;
@@ -90,6 +136,9 @@ private:
     MainWindowState state;
     view::ViewState viewState;
     view::ViewHooks viewHooks;
+    CommandHooks commandHooks;
+    WindowDialogs dialogs;
+    std::map<view::ViewTimer, QBasicTimer> timers;
     view::PanDrag panDrag;
     Canvas* canvas = nullptr;
     std::function<std::string()> fileChooser;

@@ -5,6 +5,7 @@
 #include "tests/support/test_support.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -94,6 +95,107 @@ std::optional<int> WaitForExit(pid_t child) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     return std::nullopt;
+}
+
+// The environment for a child skimora: its own settings folder, no leak report.
+std::vector<std::string> ChildEnvironment(const std::string& configHome) {
+    std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + configHome, "ASAN_OPTIONS=detect_leaks=0"};
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::strncmp(*variable, "XDG_CONFIG_HOME=", 16) != 0 &&
+            std::strncmp(*variable, "ASAN_OPTIONS=", 13) != 0) {
+            environment.emplace_back(*variable);
+        }
+    }
+    return environment;
+}
+
+pid_t SpawnSkimora(const std::string& argument, std::vector<std::string> environment) {
+    const std::string program = std::string(SKIMORA_BIN_DIR) + "/skimora";
+    std::vector<char*> environmentPointers;
+    for (std::string& variable : environment) {
+        environmentPointers.push_back(variable.data());
+    }
+    environmentPointers.push_back(nullptr);
+    std::string programArgument = program;
+    std::string pathArgument = argument;
+    char* arguments[] = {programArgument.data(), pathArgument.data(), nullptr};
+    pid_t child = 0;
+    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, arguments, environmentPointers.data()) !=
+        0) {
+        return 0;
+    }
+    return child;
+}
+
+// Runs an xdotool command line; its standard output without the final newline.
+std::string Xdotool(const std::string& arguments) {
+    std::string output;
+    FILE* pipe = ::popen(("xdotool " + arguments + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) {
+        return output;
+    }
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        output += buffer;
+    }
+    ::pclose(pipe);
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) {
+        output.pop_back();
+    }
+    return output;
+}
+
+// Polls until the title xdotool reads for `window` is `expected`; the last title read.
+std::string WaitForTitle(const std::string& window, const std::string& expected) {
+    std::string title;
+    for (int i = 0; i < 600; ++i) {
+        title = Xdotool("getwindowname " + window);
+        if (title == expected) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return title;
+}
+
+TEST(SkimoraExecutable, EndToEndAWheelTurnOverTheWindowShowsTheNextImage) {
+    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    if (!display) {
+        GTEST_SKIP() << "no X display";
+    }
+    if (Xdotool("version").empty()) {
+        GTEST_SKIP() << "xdotool is not installed";
+    }
+    testing_support::TemporaryDirectory folder;
+    const auto shade = [](uint8_t level) {
+        return testing_support::EncodeJpeg(320, 200, [level](uint32_t, uint32_t) {
+            return testing_support::Rgb{level, level, level};
+        });
+    };
+    const std::string first = folder.Write("album/01.jpg", shade(60));
+    folder.Write("album/02.jpg", shade(120));
+    folder.Write("album/10.jpg", shade(180));
+    const pid_t child = SpawnSkimora(first, ChildEnvironment(folder.File("config")));
+    ASSERT_NE(child, 0);
+
+    std::string window;
+    for (int i = 0; i < 600 && window.empty(); ++i) {
+        window = Xdotool("search --name 'album/01.jpg \\[1/3\\]'");
+        if (window.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    window = window.substr(0, window.find('\n'));
+    ASSERT_FALSE(window.empty()) << "no window titled after the first image";
+    EXPECT_EQ(WaitForTitle(window, "album/01.jpg [1/3] - 스키모라"), "album/01.jpg [1/3] - 스키모라");
+
+    // One wheel notch down over the window (button 5) turns to the next image in natural order.
+    Xdotool("mousemove --window " + window + " 200 200");
+    Xdotool("click 5");
+    EXPECT_EQ(WaitForTitle(window, "album/02.jpg [2/3] - 스키모라"), "album/02.jpg [2/3] - 스키모라");
+
+    RequestClose(display.get(), static_cast<Window>(std::stoul(window)));
+    EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
 }
 
 TEST(SkimoraExecutable, ShowsTheCommandLineImageAndEndsNormallyWhenClosed) {

@@ -1,0 +1,268 @@
+// Keys, context-menu commands, the options and about commands and dropped files on the real main
+// window: each input goes through the window's own event handling.
+
+#include "app/commands.h"
+#include "app/loader_feed.h"
+#include "app/main_window.h"
+#include "loader/loader_threads.h"
+#include "platform/settings.h"
+#include "platform/settings_registry.h"
+#include "sources/source_list.h"
+#include "tests/support/jpeg_writer.h"
+#include "tests/support/test_support.h"
+
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QUrl>
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 20000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+std::string SettingsFileText() {
+    const std::vector<uint8_t> bytes =
+        testing_support::ReadFileBytes(platform::SettingsRegistry::DefaultPath());
+    return {bytes.begin(), bytes.end()};
+}
+
+class WindowCommandsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::GlobalSettings() = platform::Settings{};
+        sources::NavigationPending.store(false);
+        window = std::make_unique<app::MainWindow>(app::LoaderImageFeed(), 96);
+        window->PlaceAndShow();
+        ASSERT_TRUE(WaitFor([this] { return window->isVisible() && window->GetCanvas().isValid(); }));
+        ASSERT_TRUE(window->CreateGraphics());
+        loader::StartLoaderThreads(1280, 1024);
+    }
+
+    void TearDown() override {
+        loader::StopLoaderThreads();
+        window.reset();
+        sources::ReplaceSourceList({});
+        sources::CurrentIndex.store(-1);
+        sources::NavigationPending.store(false);
+        loader::ClearCurrentImage();
+    }
+
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QCoreApplication::sendEvent(window.get(), &event);
+    }
+
+    void Drop(const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPointF point(100, 100);
+        QDropEvent event(point, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &event);
+    }
+
+    std::string ImageFile(const std::string& name) {
+        return folder.Write(name, testing_support::EncodeJpeg(24, 16, [](uint32_t, uint32_t) {
+                                return testing_support::Rgb{90, 90, 90};
+                            }));
+    }
+
+    testing_support::TemporaryDirectory folder;
+    std::unique_ptr<app::MainWindow> window;
+};
+
+TEST_F(WindowCommandsTest, RotationKeysWrapAndTheRotateCommandTurnsRelative) {
+    view::ViewState& state = window->ViewState();
+    state.rotation = 355;
+    Key(Qt::Key_R);
+    EXPECT_EQ(state.rotation, 0.0f);
+    state.rotation = 355;
+    window->RunCommand(static_cast<int32_t>(app::CommandId::RotateRight));
+    EXPECT_EQ(state.rotation, 85.0f);
+    state.rotation = 5;
+    Key(Qt::Key_E);
+    EXPECT_EQ(state.rotation, 270.0f);
+    Key(Qt::Key_Up, Qt::AltModifier);
+    EXPECT_EQ(state.rotation, 0.0f);
+    Key(Qt::Key_R, Qt::AltModifier);
+    EXPECT_EQ(state.rotation, 10.0f);
+}
+
+TEST_F(WindowCommandsTest, CorrectionAndFilterKeys) {
+    view::ViewState& state = window->ViewState();
+    Key(Qt::Key_S);
+    EXPECT_EQ(state.imageFilter, 2);
+    Key(Qt::Key_I, Qt::ControlModifier); // inverts; the filter stays
+    EXPECT_TRUE(state.invertColors);
+    EXPECT_EQ(state.imageFilter, 2);
+    Key(Qt::Key_I);
+    EXPECT_EQ(state.imageFilter, 1);
+    EXPECT_TRUE(state.invertColors);
+    Key(Qt::Key_G, Qt::ControlModifier);
+    EXPECT_TRUE(state.gammaBoost);
+    Key(Qt::Key_U);
+    EXPECT_EQ(state.imageFilter, 0);
+    Key(Qt::Key_F5);
+    EXPECT_EQ(state.interpolationMode, 0);
+}
+
+TEST_F(WindowCommandsTest, FlipAndFullScreenKeysAndEscInsideAndOutsideFullScreen) {
+    view::ViewState& state = window->ViewState();
+    Key(Qt::Key_F, Qt::ControlModifier); // flips, no full screen
+    EXPECT_TRUE(state.flipVertical);
+    EXPECT_FALSE(window->State().fullscreen);
+    Key(Qt::Key_H);
+    EXPECT_TRUE(state.flipHorizontal);
+
+    Key(Qt::Key_F);
+    EXPECT_TRUE(window->State().fullscreen);
+    EXPECT_TRUE(window->windowState() & Qt::WindowFullScreen);
+    // A changed zoom: Esc only resets the view and stays in full screen.
+    state.zoom = 1.1f;
+    state.panX = 12;
+    Key(Qt::Key_Escape);
+    EXPECT_EQ(state.zoom, 1.0f);
+    EXPECT_EQ(state.panX, 0.0f);
+    EXPECT_TRUE(window->State().fullscreen);
+    // The reset view: Esc leaves full screen, and the window stays.
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(window->State().fullscreen);
+    EXPECT_FALSE(window->windowState() & Qt::WindowFullScreen);
+    EXPECT_TRUE(window->isVisible());
+    // Outside full screen with the reset view Esc ends the program (closes the window).
+    Key(Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowCommandsTest, TheGraveKeyPinsTheTitleBarAndSavesAtOnce) {
+    EXPECT_FALSE(window->State().titleBarPinned);
+    Key(Qt::Key_QuoteLeft);
+    EXPECT_TRUE(window->State().titleBarPinned);
+    EXPECT_TRUE(platform::GlobalSettings().titleBarPinned);
+    EXPECT_NE(SettingsFileText().find("\"TitleBarPinned\"=dword:00000001"), std::string::npos);
+    Key(Qt::Key_AsciiTilde, Qt::ShiftModifier);
+    EXPECT_FALSE(window->State().titleBarPinned);
+    EXPECT_NE(SettingsFileText().find("\"TitleBarPinned\"=dword:00000000"), std::string::npos);
+}
+
+TEST_F(WindowCommandsTest, ContextMenuOptionsAboutAndExitCommands) {
+    std::optional<app::CommandId> answer = app::CommandId::ToggleFullscreen;
+    app::MenuState seen;
+    window->Dialogs().contextMenu = [&](const app::MenuState& state, const QPoint&) {
+        seen = state;
+        return answer;
+    };
+    const QPoint point(50, 60);
+    QContextMenuEvent click(QContextMenuEvent::Mouse, point, window->mapToGlobal(point));
+    QCoreApplication::sendEvent(window.get(), &click);
+    EXPECT_TRUE(window->State().fullscreen);
+    EXPECT_FALSE(seen.fullscreen); // the snapshot was taken before the command
+    answer = std::nullopt;         // dismissed: nothing happens
+    QContextMenuEvent key(QContextMenuEvent::Keyboard, point, window->mapToGlobal(point));
+    QCoreApplication::sendEvent(window.get(), &key);
+    EXPECT_TRUE(seen.fullscreen);
+    EXPECT_TRUE(window->State().fullscreen);
+
+    // The options dialog saved a changed "ShowExifPanel": the panel follows it.
+    int optionsRuns = 0;
+    window->Dialogs().options = [&] {
+        ++optionsRuns;
+        return app::OptionsOutcome{true, true, true};
+    };
+    window->RunCommand(static_cast<int32_t>(app::CommandId::Options));
+    EXPECT_EQ(optionsRuns, 1);
+    EXPECT_TRUE(window->State().showInfoPanel);
+    EXPECT_TRUE(loader::InfoPanelShown.load());
+    window->Dialogs().options = [] { return app::OptionsOutcome{}; }; // cancelled: unchanged
+    window->RunCommand(static_cast<int32_t>(app::CommandId::Options));
+    EXPECT_TRUE(window->State().showInfoPanel);
+
+    int aboutRuns = 0;
+    window->Dialogs().about = [&] { ++aboutRuns; };
+    window->RunCommand(static_cast<int32_t>(app::CommandId::About));
+    EXPECT_EQ(aboutRuns, 1);
+    window->RunCommand(12345); // no such command
+    EXPECT_TRUE(window->isVisible());
+    window->RunCommand(static_cast<int32_t>(app::CommandId::Exit));
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowCommandsTest, DropOpensOnlyTheFirstFileAndRejectsUnknownTypes) {
+    const std::string first = ImageFile("drop/a.jpg");
+    const std::string other = ImageFile("elsewhere/b.jpg");
+    Drop({QUrl::fromLocalFile(QString::fromStdString(first)),
+          QUrl::fromLocalFile(QString::fromStdString(other)),
+          QUrl::fromLocalFile(QString::fromStdString(other))});
+    ASSERT_TRUE(WaitFor([this] { return window->GetCanvas().HasImage(); }));
+    EXPECT_EQ(sources::SourceListCount(), 1u);
+    EXPECT_EQ(sources::CopyItemPath(sources::CurrentIndex.load()), first);
+    EXPECT_EQ(window->windowTitle().toStdString(), "drop/a.jpg [1/1] - 스키모라");
+
+    const std::string text = folder.Write("drop/readme.txt", std::string("text"));
+    Drop({QUrl::fromLocalFile(QString::fromStdString(text))});
+    EXPECT_EQ(window->State().message.messageText, "지원하지 않는 파일 형식입니다");
+    EXPECT_EQ(window->State().message.messageDuration, 2000u);
+    EXPECT_TRUE(window->TimerRunning(view::ViewTimer::Message));
+    EXPECT_EQ(sources::CopyItemPath(sources::CurrentIndex.load()), first); // nothing else changed
+}
+
+TEST_F(WindowCommandsTest, EdgeNoticesAndTheWelcomeTimerFollowTheImages) {
+    window->StartWelcomeWhenIdle();
+    EXPECT_TRUE(window->TimerRunning(view::ViewTimer::Welcome));
+    const std::string first = ImageFile("edge/1.jpg");
+    ImageFile("edge/2.jpg");
+    sources::OpenPath(first);
+    ASSERT_TRUE(WaitFor([this] { return window->GetCanvas().HasImage(); }));
+    EXPECT_FALSE(window->TimerRunning(view::ViewTimer::Welcome));
+    EXPECT_TRUE(window->State().edgeNotices.firstImageNotice);
+    EXPECT_TRUE(window->TimerRunning(view::ViewTimer::FirstNotice));
+}
+
+// The resize border of the borderless frame, read through the cursor the window shows over it.
+TEST(WindowFrame, ResizeBorderIsEightPixelsAt96DpiAndTwelveAt144) {
+    for (const auto& [dpi, border] : {std::pair{96u, 8}, std::pair{144u, 12}}) {
+        platform::GlobalSettings() = platform::Settings{};
+        app::MainWindow window(app::ImageFeed{}, dpi);
+        window.PlaceAndShow();
+        ASSERT_TRUE(WaitFor([&] { return window.isVisible(); }));
+        const auto cursorAt = [&](int x, int y) {
+            const QPointF point(x, y);
+            QMouseEvent move(QEvent::MouseMove, point, window.mapToGlobal(point), Qt::NoButton, Qt::NoButton,
+                             Qt::NoModifier);
+            QCoreApplication::sendEvent(&window, &move);
+            return window.cursor().shape();
+        };
+        const int right = window.width() - 1;
+        const int bottom = window.height() - 1;
+        EXPECT_EQ(cursorAt(border - 1, 300), Qt::SizeHorCursor) << dpi;
+        EXPECT_EQ(cursorAt(border, 300), Qt::ArrowCursor) << dpi;
+        EXPECT_EQ(cursorAt(right - border + 1, 300), Qt::SizeHorCursor) << dpi;
+        EXPECT_EQ(cursorAt(300, border - 1), Qt::SizeVerCursor) << dpi;
+        EXPECT_EQ(cursorAt(300, bottom - border), Qt::ArrowCursor) << dpi;
+        EXPECT_EQ(cursorAt(2, 2), Qt::SizeFDiagCursor) << dpi;
+        EXPECT_EQ(cursorAt(right - 2, 2), Qt::SizeBDiagCursor) << dpi;
+        EXPECT_EQ(cursorAt(2, bottom - 2), Qt::SizeBDiagCursor) << dpi;
+        window.showFullScreen();
+        window.State().fullscreen = true;
+        EXPECT_EQ(cursorAt(1, 300), Qt::ArrowCursor) << dpi << ", full screen has no border";
+    }
+}
+
+} // namespace
