@@ -1,6 +1,7 @@
 #include "decode/image_scaler.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -53,7 +54,19 @@ bool RowScaler::Start(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, ScaleF
         }
     }
     started = true;
+    triggerRow = TriggerRow();
     return true;
+}
+
+uint64_t RowScaler::TriggerRow() const {
+    if (nextOutputRow >= destinationHeight) {
+        return UINT64_MAX;
+    }
+    if (filter == ScaleFilter::Box) {
+        return RowStart(nextOutputRow + 1) - 1;
+    }
+    return std::min<uint64_t>(sourceHeight - 1, (uint64_t{2} * nextOutputRow + 1) * sourceHeight /
+                                                    (uint64_t{2} * destinationHeight));
 }
 
 void RowScaler::AddRow(const uint8_t* row) {
@@ -63,14 +76,13 @@ void RowScaler::AddRow(const uint8_t* row) {
     const uint32_t y = nextSourceRow++;
     if (filter == ScaleFilter::Nearest) {
         // Output rows whose centre falls on this source row (exactly one or none when reducing).
-        while (nextOutputRow < destinationHeight &&
-               std::min<uint64_t>(sourceHeight - 1, (uint64_t{2} * nextOutputRow + 1) * sourceHeight /
-                                                        (uint64_t{2} * destinationHeight)) == y) {
+        while (nextOutputRow < destinationHeight && y == triggerRow) {
             uint8_t* out = destination + uint64_t{nextOutputRow} * destinationWidth * 4;
             for (uint32_t x = 0; x < destinationWidth; ++x) {
                 std::memcpy(out + uint64_t{x} * 4, row + uint64_t{columns[x]} * 4, 4);
             }
             ++nextOutputRow;
+            triggerRow = TriggerRow();
         }
         return;
     }
@@ -89,8 +101,9 @@ void RowScaler::AddRow(const uint8_t* row) {
         sums[x * 4 + 2] += r;
         sums[x * 4 + 3] += a;
     }
-    if (y + 1 == RowStart(nextOutputRow + 1)) {
+    if (y == triggerRow) {
         EmitBoxRow();
+        triggerRow = TriggerRow();
     }
 }
 

@@ -50,6 +50,8 @@ private:
         return uint64_t{outputRow} * sourceHeight / destinationHeight;
     }
     void EmitBoxRow();
+    // The source row after which the next output row is complete (box) or that it samples (nearest).
+    uint64_t TriggerRow() const;
 
     bool started = false;
     ScaleFilter filter = ScaleFilter::Box;
@@ -60,6 +62,7 @@ private:
     uint8_t* destination = nullptr;
     uint32_t nextSourceRow = 0;
     uint32_t nextOutputRow = 0;
+    uint64_t triggerRow = 0;
     std::unique_ptr<uint32_t[]> columns;     // first source column of each output column, plus the end
     std::unique_ptr<uint64_t[]> accumulator; // box: channel sums of the current output row
 };
