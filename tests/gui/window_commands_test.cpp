@@ -75,7 +75,8 @@ protected:
         data.setUrls(urls);
         const QPointF point(100, 100);
         QDropEvent event(point, Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(window.get(), &event);
+        // Straight to the window: the application only routes drops that a drag session started.
+        static_cast<QObject*>(window.get())->event(&event);
     }
 
     std::string ImageFile(const std::string& name) {
