@@ -8,6 +8,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <thread>
 #include <turbojpeg.h>
 
 namespace {
@@ -401,6 +402,43 @@ TEST(WicDecoderSamples, TiffAndJpegXrDecodeTheirFirstImage) {
     for (uint32_t i = 0; i < 100 * 100; ++i) {
         ASSERT_EQ(jxr.GetPixels()[i * 4 + 3], 255);
     }
+}
+
+TEST(WicDecoderSamples, ConcurrentLoadsMatchSingleThreadedOnes) {
+    SKIP_WITHOUT_SAMPLES();
+    const auto dir = testing_support::SamplesDir();
+    const std::vector<std::string> files = {
+        (dir / "png/pillow_icc_profile.png").string(), (dir / "gif/pillow_iss634_42frames.gif").string(),
+        (dir / "bmp/bmpsuite_g_pal8rle.bmp").string(), (dir / "ico/pillow_multisize.ico").string(),
+        (dir / "tiff/pillow_hopper_lzw.tif").string(), (dir / "jxr/imagecodecs_sample.jxr").string(),
+    };
+    std::vector<std::vector<uint8_t>> expected;
+    for (const std::string& file : files) {
+        WicDecoder decoder;
+        ASSERT_TRUE(decoder.Load(file, 64, 64, true)) << file;
+        expected.emplace_back(decoder.GetPixels(),
+                              decoder.GetPixels() + decoder.GetStride() * decoder.GetHeight());
+    }
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 5; ++round) {
+                for (size_t i = 0; i < files.size(); ++i) {
+                    const size_t index = (i + static_cast<size_t>(t)) % files.size();
+                    WicDecoder decoder;
+                    if (!decoder.Load(files[index], 64, 64, true) ||
+                        !std::equal(expected[index].begin(), expected[index].end(), decoder.GetPixels())) {
+                        ++mismatches[static_cast<size_t>(t)];
+                    }
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
 } // namespace
