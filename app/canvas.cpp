@@ -251,6 +251,12 @@ void Canvas::paintGL() {
     if (texture != 0 && inputs.viewState != nullptr) {
         DrawSingleImage();
     }
+    if (inputs.paintOverlays) {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        inputs.paintOverlays(painter);
+    }
 }
 
 void Canvas::DrawSingleImage() {

@@ -7,6 +7,7 @@
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
 #include <QOpenGLWidget>
+#include <QPainter>
 
 #include <functional>
 #include <memory>
@@ -18,6 +19,8 @@ struct FrameInputs {
     const view::ViewState* viewState = nullptr;
     // The top of the image region: below the pinned title bar, or 0.
     std::function<float()> regionTop;
+    // Draws the overlays (messages, notices, welcome screen) over the finished frame.
+    std::function<void(QPainter& painter)> paintOverlays;
 };
 
 // The window's drawing surface: clears to the background grey and draws the image in view as a

@@ -5,6 +5,7 @@
 #include "app/ui/about_box.h"
 #include "app/ui/context_menu.h"
 #include "app/ui/key_input.h"
+#include "app/ui/overlay_painter.h"
 #include "app/window_placement.h"
 #include "app/window_title.h"
 #include "decode/format_registry.h"
@@ -33,8 +34,6 @@
 #include <QWheelEvent>
 #include <QWindow>
 
-#include <chrono>
-
 namespace app {
 
 namespace {
@@ -42,15 +41,6 @@ namespace {
 constexpr QRgb kWindowBackground = 0x202020;
 constexpr const char* kUnsupportedDropText = "지원하지 않는 파일 형식입니다";
 constexpr uint32_t kUnsupportedDropMs = 2000;
-constexpr uint32_t kWelcomePeriodMs = 30;
-
-// Milliseconds of a monotonic clock, wrapping like a tick count; the message timing only takes
-// differences.
-uint32_t TickNow() {
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
 
 bool IsContainerExtension(const std::string& extension) {
     return decode::IsArchiveExtension(extension) || decode::IsPdfExtension(extension);
@@ -169,7 +159,9 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
         state.screenHeight = screen->geometry().height();
     }
 
-    canvas = new Canvas({&viewState, [this] { return RegionTop(); }}, this);
+    canvas = new Canvas(
+        {&viewState, [this] { return RegionTop(); }, [this](QPainter& painter) { PaintOverlays(painter); }},
+        this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -203,8 +195,7 @@ void MainWindow::InstallHooks() {
     viewHooks.requestLoad = [] { sources::CallHook(sources::Hooks().requestLoad); };
     viewHooks.wakePrefetch = [] { sources::CallHook(sources::Hooks().wakePrefetch); };
     viewHooks.showMessage = [this](const std::string& text, uint32_t milliseconds) {
-        view::ShowMessage(state.message, text, milliseconds, TickNow(), viewHooks);
-        Repaint();
+        ShowOverlayMessage(state.overlay, text, milliseconds, OverlayTickCount(), viewHooks);
     };
     viewHooks.startTimer = [this](view::ViewTimer timer, uint32_t milliseconds) {
         StartViewTimer(timer, milliseconds);
@@ -227,10 +218,7 @@ void MainWindow::InstallHooks() {
     hooks.showMessage = [this](const std::string& text, int milliseconds) {
         viewHooks.ShowMessage(text, static_cast<uint32_t>(std::max(0, milliseconds)));
     };
-    hooks.stopWelcomeScreen = [this] {
-        KillViewTimer(view::ViewTimer::Welcome);
-        state.welcomeTimerActive = false;
-    };
+    hooks.stopWelcomeScreen = [this] { StopWelcomeAnimation(state.overlay, viewHooks); };
     sources::SetSourceHooks(std::move(hooks));
 
     platform::InstallQtWindowMessageSink(this);
@@ -315,14 +303,11 @@ void MainWindow::OnImageReady() {
     if (decode::IsValidImage(shown.image)) {
         viewState.isPreview = shown.preview;
         canvas->SetImage(shown.image);
-        if (state.welcomeTimerActive) {
-            KillViewTimer(view::ViewTimer::Welcome);
-            state.welcomeTimerActive = false;
-        }
+        StopWelcomeAnimation(state.overlay, viewHooks);
     }
     UpdateWindowTitle();
-    view::UpdateEdgeNotices(state.edgeNotices, sources::CurrentIndex.load(),
-                            static_cast<int32_t>(sources::SourceListCount()), viewHooks);
+    UpdateOverlayEdgeNotices(state.overlay, sources::CurrentIndex.load(),
+                             static_cast<int32_t>(sources::SourceListCount()), viewHooks);
 }
 
 bool MainWindow::event(QEvent* event) {
@@ -392,6 +377,8 @@ void MainWindow::UpdateCursor(const QPointF& position) {
         setCursor(Qt::SizeAllCursor);
     } else if (CanPanNow()) {
         setCursor(Qt::OpenHandCursor);
+    } else if (state.overlay.welcome.welcomeHover) {
+        setCursor(Qt::PointingHandCursor);
     } else {
         setCursor(Qt::ArrowCursor);
     }
@@ -418,6 +405,9 @@ void MainWindow::mousePressEvent(QMouseEvent* event) {
         }
         return;
     }
+    if (state.overlay.welcome.welcomeHover && WelcomeInteractive(CurrentWelcomeConditions())) {
+        return; // the release opens the file dialog
+    }
     if (!CanPanNow()) {
         // An image that fits (or no image) cannot be dragged: the press moves the window instead.
         if (!state.fullscreen && handle != nullptr) {
@@ -436,20 +426,30 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event) {
                     viewHooks);
         Repaint();
     }
-    if (WelcomeVisible()) {
-        StartWelcomeWhenIdle();
-    } else if (state.welcomeTimerActive) {
-        KillViewTimer(view::ViewTimer::Welcome);
-        state.welcomeTimerActive = false;
-    }
+    const bool interactive = WelcomeInteractive(CurrentWelcomeConditions());
+    const bool overButton =
+        interactive &&
+        WelcomeButtonHitTest(static_cast<float>(position.x()), static_cast<float>(position.y()),
+                             static_cast<float>(canvas->width()), static_cast<float>(canvas->height()),
+                             state.windowDpi, std::nullopt);
+    OnWelcomePointerMove(state.overlay,
+                         interactive ? WelcomeAvailability::Interactive : WelcomeAvailability::Unavailable,
+                         overButton, viewHooks);
     UpdateCursor(position);
 }
 
 void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && panDrag.active) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    if (panDrag.active) {
         view::EndPan(panDrag);
         UpdateCursor(event->position());
         Repaint();
+        return;
+    }
+    if (state.overlay.welcome.welcomeHover && WelcomeInteractive(CurrentWelcomeConditions())) {
+        ShowOpenFileDialog();
     }
 }
 
@@ -505,16 +505,32 @@ bool MainWindow::TimerRunning(view::ViewTimer timer) const {
     return found != timers.end() && found->second.isActive();
 }
 
-bool MainWindow::WelcomeVisible() const {
-    return !canvas->HasImage() && !state.layout.webtoonMode && !state.layout.dualView;
+WelcomeConditions MainWindow::CurrentWelcomeConditions() const {
+    WelcomeConditions conditions;
+    conditions.hasImage = canvas->HasImage();
+    conditions.dualView = state.layout.dualView;
+    conditions.webtoonMode = state.layout.webtoonMode;
+    conditions.loadPending = sources::NavigationPending.load();
+    conditions.sourceListEmpty = sources::SourceListCount() == 0;
+    return conditions;
 }
 
 void MainWindow::StartWelcomeWhenIdle() {
-    if (!WelcomeVisible() || state.welcomeTimerActive) {
-        return;
+    if (WelcomeInteractive(CurrentWelcomeConditions())) {
+        StartWelcomeAnimation(state.overlay, viewHooks);
     }
-    StartViewTimer(view::ViewTimer::Welcome, kWelcomePeriodMs);
-    state.welcomeTimerActive = true;
+}
+
+void MainWindow::PaintOverlays(QPainter& painter) {
+    OverlayFrameContext context;
+    context.renderWidth = static_cast<float>(canvas->width());
+    context.renderHeight = static_cast<float>(canvas->height());
+    context.windowDpi = state.windowDpi;
+    context.welcomeDrawn = WelcomeDrawn(CurrentWelcomeConditions());
+    context.titleOffset = RegionTop();
+    const OverlayPaintInput input =
+        PrepareOverlayFrame(state.overlay, context, OverlayTickCount(), viewHooks);
+    app::PaintOverlays(painter, input);
 }
 
 void MainWindow::timerEvent(QTimerEvent* event) {
@@ -522,26 +538,8 @@ void MainWindow::timerEvent(QTimerEvent* event) {
         if (timer.timerId() != event->timerId()) {
             continue;
         }
-        switch (id) {
-        case view::ViewTimer::Message:
-            // The paint ends the message when its time is up; without a message the timer is idle.
-            if (!view::StepMessage(state.message, TickNow(), viewHooks)) {
-                KillViewTimer(id);
-            }
-            Repaint();
-            break;
-        case view::ViewTimer::Welcome:
-            if (WelcomeVisible()) {
-                Repaint();
-            }
-            break;
-        case view::ViewTimer::Animation:
-            Repaint();
-            break;
-        case view::ViewTimer::FirstNotice:
-        case view::ViewTimer::LastNotice:
-            view::EndEdgeNotice(state.edgeNotices, id, viewHooks);
-            break;
+        if (!OnOverlayTimer(state.overlay, id, viewHooks)) {
+            Repaint(); // the control-bar animation
         }
         return;
     }

@@ -5,9 +5,9 @@
 #include "app/menu_model.h"
 #include "app/ui/command_executor.h"
 #include "app/ui/options_dialog.h"
+#include "app/ui/overlay_state.h"
 #include "decode/decoded_image.h"
 #include "sources/source_list.h"
-#include "view/overlay_geometry.h"
 #include "view/view_state.h"
 
 #include <QBasicTimer>
@@ -43,10 +43,8 @@ struct MainWindowState {
     bool fullscreen = false;
     bool titleBarPinned = false;
     bool showInfoPanel = false;
-    bool welcomeTimerActive = false;
     view::LayoutState layout;
-    view::MessageState message;
-    view::EdgeNoticeState edgeNotices;
+    OverlayState overlay; // timed message, edge notices, welcome screen
 };
 
 // The window's modal interactions, replaceable so that tests can answer them without a nested event
@@ -125,7 +123,8 @@ private:
     void OpenAdjacentContainer(int32_t direction);
     void StartViewTimer(view::ViewTimer timer, uint32_t milliseconds);
     void KillViewTimer(view::ViewTimer timer);
-    bool WelcomeVisible() const;
+    WelcomeConditions CurrentWelcomeConditions() const;
+    void PaintOverlays(QPainter& painter);
     void OnImageReady();
     void Repaint();
     float RegionTop() const;

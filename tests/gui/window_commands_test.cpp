@@ -15,11 +15,13 @@
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
 
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -218,8 +220,8 @@ TEST_F(WindowCommandsTest, DropOpensOnlyTheFirstFileAndRejectsUnknownTypes) {
 
     const std::string text = folder.Write("drop/readme.txt", std::string("text"));
     Drop({QUrl::fromLocalFile(QString::fromStdString(text))});
-    EXPECT_EQ(window->State().message.messageText, "지원하지 않는 파일 형식입니다");
-    EXPECT_EQ(window->State().message.messageDuration, 2000u);
+    EXPECT_EQ(window->State().overlay.message.messageText, "지원하지 않는 파일 형식입니다");
+    EXPECT_EQ(window->State().overlay.message.messageDuration, 2000u);
     EXPECT_TRUE(window->TimerRunning(view::ViewTimer::Message));
     EXPECT_EQ(sources::CopyItemPath(sources::CurrentIndex.load()), first); // nothing else changed
 }
@@ -232,7 +234,7 @@ TEST_F(WindowCommandsTest, EdgeNoticesAndTheWelcomeTimerFollowTheImages) {
     sources::OpenPath(first);
     ASSERT_TRUE(WaitFor([this] { return window->GetCanvas().HasImage(); }));
     EXPECT_FALSE(window->TimerRunning(view::ViewTimer::Welcome));
-    EXPECT_TRUE(window->State().edgeNotices.firstImageNotice);
+    EXPECT_TRUE(window->State().overlay.edgeNotices.firstImageNotice);
     EXPECT_TRUE(window->TimerRunning(view::ViewTimer::FirstNotice));
 }
 
@@ -264,6 +266,39 @@ TEST(WindowFrame, ResizeBorderIsEightPixelsAt96DpiAndTwelveAt144) {
         window.State().fullscreen = true;
         EXPECT_EQ(cursorAt(1, 300), Qt::ArrowCursor) << dpi << ", full screen has no border";
     }
+}
+
+} // namespace
+
+namespace {
+
+// Pixels of `frame` inside `area` that differ from the background grey.
+int DrawnPixels(const QImage& frame, const QRect& area) {
+    int drawn = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb pixel = frame.pixel(x, y);
+            if (std::abs(qRed(pixel) - 32) > 8 || std::abs(qGreen(pixel) - 32) > 8 ||
+                std::abs(qBlue(pixel) - 32) > 8) {
+                ++drawn;
+            }
+        }
+    }
+    return drawn;
+}
+
+TEST_F(WindowCommandsTest, PaintsTheWelcomeScreenAndTimedMessagesOverTheFrame) {
+    QImage frame = window->GetCanvas().grabFramebuffer();
+    const int width = frame.width();
+    const int height = frame.height();
+    EXPECT_GT(DrawnPixels(frame, QRect(width / 4, height / 2 - 40, width / 2, 80)), 50) << "welcome line";
+    const QRect topRight(width - 300, 0, 300, 100);
+    EXPECT_EQ(DrawnPixels(frame, topRight), 0);
+
+    const std::string text = folder.Write("m/readme.txt", std::string("text"));
+    window->OpenDroppedFile(text);
+    frame = window->GetCanvas().grabFramebuffer();
+    EXPECT_GT(DrawnPixels(frame, topRight), 50) << "the unsupported-type message";
 }
 
 } // namespace
