@@ -310,14 +310,20 @@ std::string SettingsRegistry::Serialize() const {
     std::string out = std::string(kHeader) + "\n\n[" + kKeyName + "]\n";
     char buffer[16];
     for (const auto& [name, value] : values) {
-        out += "\"" + Escape(name) + "\"=";
+        out += '"';
+        out += Escape(name);
+        out += "\"=";
+        const std::optional<std::string> quoted =
+            value.type == RegistryType::String ? QuotedForm(value) : std::nullopt;
         if (value.type == RegistryType::Dword && value.data.size() == 4) {
             const uint32_t number = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
                                     (static_cast<uint32_t>(value.data[3]) << 24);
             std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
             out += buffer;
-        } else if (value.type == RegistryType::String && QuotedForm(value)) {
-            out += "\"" + Escape(*QuotedForm(value)) + "\"";
+        } else if (quoted) {
+            out += '"';
+            out += Escape(*quoted);
+            out += '"';
         } else {
             if (value.type == RegistryType::Binary) {
                 out += "hex:";
