@@ -198,10 +198,21 @@ std::vector<uint8_t> JpegWithExif(const std::vector<uint8_t>& exif) {
     if (segmentLength > 0xFFFF) {
         throw std::length_error("an APP1 segment holds at most 65533 bytes");
     }
-    std::vector<uint8_t> out(plain.begin(), plain.begin() + 2);
-    out.insert(out.end(),
-               {0xFF, 0xE1, static_cast<uint8_t>(segmentLength >> 8), static_cast<uint8_t>(segmentLength)});
-    out.insert(out.end(), {'E', 'x', 'i', 'f', 0, 0});
+    const uint8_t header[] = {plain[0],
+                              plain[1],
+                              0xFF,
+                              0xE1,
+                              static_cast<uint8_t>(segmentLength >> 8),
+                              static_cast<uint8_t>(segmentLength),
+                              'E',
+                              'x',
+                              'i',
+                              'f',
+                              0,
+                              0};
+    std::vector<uint8_t> out;
+    out.reserve(sizeof header + exif.size() + plain.size());
+    out.insert(out.end(), std::begin(header), std::end(header));
     out.insert(out.end(), exif.begin(), exif.end());
     out.insert(out.end(), plain.begin() + 2, plain.end());
     return out;
