@@ -210,11 +210,11 @@ std::vector<uint8_t> JpegWithExif(const std::vector<uint8_t>& exif) {
                               'f',
                               0,
                               0};
-    std::vector<uint8_t> out;
-    out.reserve(sizeof header + exif.size() + plain.size());
-    out.insert(out.end(), std::begin(header), std::end(header));
-    out.insert(out.end(), exif.begin(), exif.end());
-    out.insert(out.end(), plain.begin() + 2, plain.end());
+    // Copied into a presized buffer: GCC 12 misreads the equivalent chain of vector inserts at -O2.
+    std::vector<uint8_t> out(sizeof header + exif.size() + plain.size() - 2);
+    auto at = std::copy(std::begin(header), std::end(header), out.begin());
+    at = std::copy(exif.begin(), exif.end(), at);
+    std::copy(plain.begin() + 2, plain.end(), at);
     return out;
 }
 
