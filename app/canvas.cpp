@@ -4,6 +4,8 @@
 #include "platform/trace.h"
 #include "view/geometry.h"
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace app {
@@ -144,6 +146,26 @@ GLint TextureFilterFor(int32_t interpolationMode) {
     return interpolationMode == 0 ? GL_NEAREST : GL_LINEAR;
 }
 
+float ScreenPixelsPerTexel(const view::Matrix3x2& matrix, float imageWidth, float textureWidth) {
+    // The transform's area scale gives screen pixels per image pixel whatever the rotation.
+    const float perImagePixel = std::sqrt(std::fabs(matrix.m11 * matrix.m22 - matrix.m12 * matrix.m21));
+    return textureWidth > 0 ? perImagePixel * imageWidth / textureWidth : 0.0f;
+}
+
+uint32_t MipLevelFor(float screenPixelsPerTexel, uint32_t textureWidth, uint32_t textureHeight) {
+    if (!(screenPixelsPerTexel > 0.0f) || screenPixelsPerTexel >= 1.0f) {
+        return 0;
+    }
+    uint32_t level = 0;
+    float scale = screenPixelsPerTexel;
+    // Stop while the level still has more than one texel along its shorter side.
+    while (scale * 2.0f <= 1.0f && (textureWidth >> (level + 1)) > 0 && (textureHeight >> (level + 1)) > 0) {
+        scale *= 2.0f;
+        ++level;
+    }
+    return level;
+}
+
 Canvas::Canvas(FrameInputs inputs, QWidget* parent) : QOpenGLWidget(parent), inputs(std::move(inputs)) {
     setObjectName("SkimoraCanvas");
     // Pointer input belongs to the window; the canvas only draws.
@@ -233,6 +255,7 @@ void Canvas::UploadTexture() {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    mipmapsReady = false;
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(width), static_cast<GLsizei>(height), 0,
                  GL_BGRA, GL_UNSIGNED_BYTE, pixels);
     textureWidth = width;
@@ -279,15 +302,30 @@ void Canvas::DrawSingleImage() {
     const bool cubic = mode == 2 || mode == 3;
 
     glBindTexture(GL_TEXTURE_2D, texture);
+    // High-quality cubic shrinking reads a prefiltered mipmap level whose texels are at most two screen
+    // pixels apart, so the cubic kernel never skips texels; enlarging uses the full-size level.
+    const uint32_t level =
+        mode == 3 ? MipLevelFor(ScreenPixelsPerTexel(matrix, imageWidth, static_cast<float>(textureWidth)),
+                                textureWidth, textureHeight)
+                  : 0;
+    if (level > 0 && !mipmapsReady) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 1000);
+        glGenerateMipmap(GL_TEXTURE_2D);
+        mipmapsReady = true;
+    }
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, static_cast<GLint>(level));
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(level));
     const GLint filter = cubic ? GL_NEAREST : TextureFilterFor(mode);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, level > 0 ? GL_NEAREST_MIPMAP_NEAREST : filter);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    const float levelWidth = static_cast<float>(std::max<uint32_t>(1, textureWidth >> level));
+    const float levelHeight = static_cast<float>(std::max<uint32_t>(1, textureHeight >> level));
 
     imageProgram.bind();
     imageProgram.setUniformValue("image", 0);
     imageProgram.setUniformValue("imageSize", imageWidth, imageHeight);
-    imageProgram.setUniformValue("textureSize", static_cast<float>(textureWidth),
-                                 static_cast<float>(textureHeight));
+    imageProgram.setUniformValue("textureSize", levelWidth, levelHeight);
     imageProgram.setUniformValue("viewSize", renderWidth, renderHeight);
     imageProgram.setUniformValue("linearPart", matrix.m11, matrix.m12, matrix.m21, matrix.m22);
     imageProgram.setUniformValue("offset", matrix.dx, matrix.dy);

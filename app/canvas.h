@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decode/decoded_image.h"
+#include "view/geometry.h"
 #include "view/view_state.h"
 
 #include <QOpenGLBuffer>
@@ -61,11 +62,19 @@ private:
     GLint maxTextureSize = 0;
     uint32_t textureWidth = 0; // the texture's size; below the image's when reduced to the GL limit
     uint32_t textureHeight = 0;
+    bool mipmapsReady = false; // the texture's mipmap chain exists (made on first high-quality shrink)
     QOpenGLShaderProgram imageProgram;
     QOpenGLBuffer quad{QOpenGLBuffer::VertexBuffer};
 };
 
 // GL sampling for the "InterpolationMode" setting: 0 nearest, anything else linear.
 GLint TextureFilterFor(int32_t interpolationMode);
+
+// Screen pixels per texel along one axis for the image transform `matrix` (the texture may be smaller
+// than the image).
+float ScreenPixelsPerTexel(const view::Matrix3x2& matrix, float imageWidth, float textureWidth);
+// The mipmap level high-quality cubic reads when shrinking: the coarsest level that is still not
+// enlarged, so the cubic kernel shrinks it by less than two and skips no texels; 0 when not shrinking.
+uint32_t MipLevelFor(float screenPixelsPerTexel, uint32_t textureWidth, uint32_t textureHeight);
 
 } // namespace app

@@ -9,6 +9,7 @@
 #include "platform/settings_registry.h"
 #include "sources/source_list.h"
 #include "tests/support/jpeg_writer.h"
+#include "tests/support/png_writer.h"
 #include "tests/support/test_support.h"
 
 #include <QContextMenuEvent>
@@ -25,6 +26,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -299,6 +301,52 @@ TEST_F(WindowCommandsTest, PaintsTheWelcomeScreenAndTimedMessagesOverTheFrame) {
     window->OpenDroppedFile(text);
     frame = window->GetCanvas().grabFramebuffer();
     EXPECT_GT(DrawnPixels(frame, topRight), 50) << "the unsupported-type message";
+}
+
+} // namespace
+
+namespace {
+
+TEST(CanvasSampling, HighQualityCubicReadsTheMipLevelThatShrinksByLessThanTwo) {
+    EXPECT_EQ(app::MipLevelFor(1.0f, 512, 512), 0u);
+    EXPECT_EQ(app::MipLevelFor(2.5f, 512, 512), 0u);
+    EXPECT_EQ(app::MipLevelFor(0.6f, 512, 512), 0u);
+    EXPECT_EQ(app::MipLevelFor(0.5f, 512, 512), 1u);
+    EXPECT_EQ(app::MipLevelFor(0.26f, 512, 512), 1u);
+    EXPECT_EQ(app::MipLevelFor(0.25f, 512, 512), 2u);
+    EXPECT_EQ(app::MipLevelFor(0.001f, 512, 8), 3u); // never past the last level of the short side
+    EXPECT_EQ(app::MipLevelFor(0.0f, 512, 512), 0u);
+    // A quarter-turned, half-size image: half a screen pixel per texel whatever the rotation.
+    const view::Matrix3x2 turned{0, 0.5f, -0.5f, 0, 300, 10};
+    EXPECT_NEAR(app::ScreenPixelsPerTexel(turned, 1000, 1000), 0.5f, 1e-6f);
+    EXPECT_NEAR(app::ScreenPixelsPerTexel(turned, 1000, 500), 1.0f, 1e-6f); // a reduced texture
+}
+
+TEST_F(WindowCommandsTest, HighQualityCubicShrinksFineStripesToEvenGrey) {
+    // One-pixel black and white columns shrunk four times: a prefiltered shrink gives mid grey
+    // everywhere, where point-sampled cubic would alias into bands.
+    std::vector<uint8_t> rgba(256 * 256 * 4, 255);
+    for (uint32_t y = 0; y < 256; ++y) {
+        for (uint32_t x = 0; x < 256; x += 2) {
+            std::fill_n(&rgba[(y * 256 + x) * 4], 3, uint8_t{0});
+        }
+    }
+    sources::OpenPath(folder.Write("stripes/s.png", testing_support::EncodeRgbaPng(256, 256, rgba)));
+    ASSERT_TRUE(WaitFor([this] {
+        loader::ImageSlot& slot = loader::CurrentImageSlot();
+        std::lock_guard lock(slot.mutex);
+        return window->GetCanvas().HasImage() && !window->ViewState().isPreview &&
+               !sources::NavigationPending && slot.index == sources::CurrentIndex.load() && !slot.preview;
+    }));
+    window->ViewState().zoom = 0.25f;
+    window->ViewState().interpolationMode = 3;
+    window->GetCanvas().update();
+    const QImage frame = window->GetCanvas().grabFramebuffer();
+    const int centreX = frame.width() / 2;
+    const int centreY = frame.height() / 2;
+    for (int dx = -28; dx <= 28; dx += 3) {
+        EXPECT_NEAR(qRed(frame.pixel(centreX + dx, centreY)), 128, 24) << dx;
+    }
 }
 
 } // namespace
