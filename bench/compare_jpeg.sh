@@ -30,7 +30,11 @@ best_of_10() {
     echo "$best"
 }
 
-summary="$("$SKIMORA_BUILD_DIR/bin/bench_jpeg" --jpeg "$photo" "$@" | tee /dev/stderr | tail -n 1)"
+bench_log="$(mktemp)"
+"$SKIMORA_BUILD_DIR/bin/bench_jpeg" --jpeg "$photo" "$@" >"$bench_log"
+cat "$bench_log" >&2
+summary="$(tail -n 1 "$bench_log")"
+rm -f "$bench_log"
 fit_ms="$(sed -n 's/.*fit_ms=\([0-9.]*\).*/\1/p' <<<"$summary")"
 full_mps="$(sed -n 's/.*full_mps=\([0-9.]*\).*/\1/p' <<<"$summary")"
 djpeg_ms="$(best_of_10 djpeg -scale 1/4 -outfile /dev/null "$photo")"

@@ -12,12 +12,12 @@ using decode::WicDecoder;
 using Px = std::array<int, 4>;
 
 void Put16(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-    out[at] = static_cast<uint8_t>(value);
-    out[at + 1] = static_cast<uint8_t>(value >> 8);
+    out.at(at) = static_cast<uint8_t>(value);
+    out.at(at + 1) = static_cast<uint8_t>(value >> 8);
 }
 void Put32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
-        out[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        out.at(at + i) = static_cast<uint8_t>(value >> (8 * i));
     }
 }
 
