@@ -1,6 +1,8 @@
 #include "decode/format_registry.h"
+#include "decode/jpeg_turbo_decoder.h"
 #include "decode/wic_decoder.h"
 
+#include "tests/support/png_writer.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -80,6 +82,32 @@ TEST(LoadImageFile, FailsCleanlyOnMissingEmptyAndGarbageFiles) {
         EXPECT_FALSE(decode::LoadImageFile(path, 1920, 1080, false, image)) << path;
         EXPECT_EQ(image.orientation, 6u);
     }
+}
+
+TEST(CreateDecoder, JpegSetGetsTheJpegDecoderWhateverTheCase) {
+    for (const char* path : {"/a/b.JPG", "/a/b.jpeg", "/a/b.jfif", "/a/b.jiff"}) {
+        EXPECT_NE(dynamic_cast<decode::JpegTurboDecoder*>(decode::CreateDecoder(path).get()), nullptr) << path;
+    }
+}
+
+TEST(LoadImageFile, RetriesWithTheWicDecoderOnlyForTheListedExtensions) {
+    // A PNG under JPEG names: the JPEG library refuses it, and only some names earn the second chance.
+    testing_support::TemporaryDirectory folder;
+    const std::vector<uint8_t> png = testing_support::EncodeRgbaPng(6, 4, std::vector<uint8_t>(6 * 4 * 4, 200));
+    ASSERT_FALSE(png.empty());
+    for (const char* name : {"retried.jpeg", "retried.JPG"}) {
+        decode::DecodedImage image;
+        EXPECT_TRUE(decode::LoadImageFile(folder.Write(name, png), 0, 0, false, image)) << name;
+        EXPECT_EQ(image.width, 6u);
+        EXPECT_EQ(image.height, 4u);
+    }
+    for (const char* name : {"refused.jpe", "refused.jfif"}) {
+        decode::DecodedImage image;
+        EXPECT_FALSE(decode::LoadImageFile(folder.Write(name, png), 0, 0, false, image)) << name;
+    }
+    decode::DecodedImage unknown;
+    EXPECT_TRUE(decode::LoadImageFile(folder.Write("by-content.xyz", png), 0, 0, false, unknown))
+        << "unclaimed extensions reach the WIC decoder, which reads by content";
 }
 
 } // namespace
