@@ -128,35 +128,40 @@ bool ReadUncommonDepth(TIFF* tiff, uint32_t width, uint32_t height, RasterBuilde
     }
     const bool hasAlpha = samples == colorSamples + 1;
     const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
-    if (scanlineSize <= 0 || uint64_t(scanlineSize) * 8 < uint64_t{width} * samples * bits ||
-        !out.Begin(width, height)) {
+    // A row larger than libtiff's own allocation limit could never be read; refuse it before it is
+    // allocated (a tiny file can declare gigabytes per row).
+    if (scanlineSize <= 0 || scanlineSize > kMaxTiffAllocation ||
+        uint64_t(scanlineSize) * 8 < uint64_t{width} * samples * bits || !out.Begin(width, height)) {
         return false;
     }
-    std::vector<uint8_t> scanline(static_cast<size_t>(scanlineSize));
+    const std::unique_ptr<uint8_t[]> scanline = AllocateRaster(static_cast<uint64_t>(scanlineSize));
+    if (!scanline) {
+        return false;
+    }
     const uint32_t maximum = (1u << bits) - 1;
     const auto widen = [maximum](uint32_t value) {
         return static_cast<uint8_t>((value * 255 + maximum / 2) / maximum);
     };
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = out.RowBuffer();
-        if (row == nullptr || TIFFReadScanline(tiff, scanline.data(), y, 0) < 0) {
+        if (row == nullptr || TIFFReadScanline(tiff, scanline.get(), y, 0) < 0) {
             return false;
         }
         for (uint32_t x = 0; x < width; ++x) {
             const uint64_t first = uint64_t{x} * samples;
             uint8_t* pixel = row + uint64_t{x} * 4;
             if (gray) {
-                uint8_t value = widen(UnpackSample(scanline.data(), first, bits));
+                uint8_t value = widen(UnpackSample(scanline.get(), first, bits));
                 if (photometric == PHOTOMETRIC_MINISWHITE) {
                     value = static_cast<uint8_t>(255 - value);
                 }
                 pixel[0] = pixel[1] = pixel[2] = value;
             } else {
-                pixel[2] = widen(UnpackSample(scanline.data(), first, bits));
-                pixel[1] = widen(UnpackSample(scanline.data(), first + 1, bits));
-                pixel[0] = widen(UnpackSample(scanline.data(), first + 2, bits));
+                pixel[2] = widen(UnpackSample(scanline.get(), first, bits));
+                pixel[1] = widen(UnpackSample(scanline.get(), first + 1, bits));
+                pixel[0] = widen(UnpackSample(scanline.get(), first + 2, bits));
             }
-            pixel[3] = hasAlpha ? widen(UnpackSample(scanline.data(), first + colorSamples, bits)) : 255;
+            pixel[3] = hasAlpha ? widen(UnpackSample(scanline.get(), first + colorSamples, bits)) : 255;
         }
         if (hasAlpha) {
             PremultiplyRow(row, width);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <sys/resource.h>
 #include <thread>
 #include <turbojpeg.h>
 
@@ -439,6 +440,51 @@ TEST(WicDecoderSamples, ConcurrentLoadsMatchSingleThreadedOnes) {
         thread.join();
     }
     EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+// An uncompressed one-row TIFF of the given width and sample layout, with a few bytes of pixel data.
+std::vector<uint8_t> DeclaredTiff(uint32_t width, uint16_t bits, uint16_t samples, uint16_t photometric) {
+    std::vector<uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const auto put16 = [&out](uint32_t value) {
+        out.push_back(static_cast<uint8_t>(value));
+        out.push_back(static_cast<uint8_t>(value >> 8));
+    };
+    const auto put32 = [&](uint32_t value) {
+        put16(value & 0xFFFF);
+        put16(value >> 16);
+    };
+    const uint32_t entries[][3] = {{256, 4, width},   {257, 3, 1},           {258, 3, bits},
+                                   {259, 3, 1},       {262, 3, photometric}, {273, 4, 0},
+                                   {277, 3, samples}, {278, 3, 1},           {279, 4, 16}};
+    const uint32_t count = sizeof(entries) / sizeof(entries[0]);
+    const uint32_t dataOffset = 8 + 2 + count * 12 + 4;
+    put16(count);
+    for (const auto& entry : entries) {
+        put16(entry[0]);
+        put16(entry[1]);
+        put32(1);
+        put32(entry[0] == 273 ? dataOffset : entry[2]);
+    }
+    put32(0);
+    out.resize(out.size() + 16, 0x55);
+    return out;
+}
+
+long PeakResidentKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST(WicDecoder, HugeDeclaredTiffRowsFailWithoutBeingAllocated) {
+    // 2^28 pixels of four 12-bit samples: a 1.5 GiB scanline declared by a 150-byte file. The pixel
+    // count is within the cap; the row must still not be allocated, let alone zeroed.
+    const long before = PeakResidentKilobytes();
+    WicDecoder rgba;
+    EXPECT_FALSE(DecodeBytes(rgba, DeclaredTiff(1u << 28, 12, 4, 2)));
+    WicDecoder gray;
+    EXPECT_FALSE(DecodeBytes(gray, DeclaredTiff(1u << 28, 14, 2, 1)));
+    EXPECT_LT(PeakResidentKilobytes() - before, 512L * 1024);
 }
 
 } // namespace
