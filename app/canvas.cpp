@@ -1,6 +1,5 @@
 #include "app/canvas.h"
 
-#include "decode/image_scaler.h"
 #include "platform/trace.h"
 #include "view/geometry.h"
 
@@ -15,21 +14,27 @@ namespace {
 // The frame's background: 32/255 grey, opaque.
 constexpr float kBackgroundGrey = 32.0f / 255.0f;
 
-// The image quad is the unit square; the vertex shader stretches it to the bitmap's rectangle
-// (0, 0, w, h) and applies the view matrix (row-vector convention: p' = p·M + d).
+// The quad is the unit square; the vertex shader stretches it to one tile's rectangle in bitmap
+// pixels and applies the view matrix (row-vector convention: p' = p·M + d). A tile's texture reaches a
+// few pixels beyond the tile (its apron) so that filters read the neighbours' pixels across tile edges.
 constexpr const char* kVertexShader = R"(
 attribute vec2 corner;
-uniform vec2 imageSize;
+uniform vec2 tileOrigin; // the tile's top-left corner in bitmap pixels
+uniform vec2 tileSize;   // the tile's size in bitmap pixels
+uniform vec2 texOrigin;  // the tile texture's extent in bitmap pixels, apron included
+uniform vec2 texSize;
 uniform vec2 viewSize;
 uniform vec4 linearPart; // m11, m12, m21, m22
 uniform vec2 offset;
 varying vec2 texCoord;
+varying vec2 imagePosition;
 void main() {
-    vec2 p = corner * imageSize;
+    vec2 p = tileOrigin + corner * tileSize;
     vec2 q = vec2(p.x * linearPart.x + p.y * linearPart.z + offset.x,
                   p.x * linearPart.y + p.y * linearPart.w + offset.y);
     gl_Position = vec4(q.x / viewSize.x * 2.0 - 1.0, 1.0 - q.y / viewSize.y * 2.0, 0.0, 1.0);
-    texCoord = corner;
+    texCoord = (p - texOrigin) / texSize;
+    imagePosition = p;
 }
 )";
 
@@ -42,12 +47,15 @@ precision highp float;
 #endif
 uniform sampler2D image;
 uniform vec2 imageSize;   // the bitmap's size in image pixels
-uniform vec2 textureSize; // the texture's size (smaller when the bitmap exceeded the GL limit)
+uniform vec2 texOrigin;   // the tile texture's extent in bitmap pixels, apron included
+uniform vec2 texSize;
+uniform vec2 textureSize; // the sampled level's size in texels (smaller than the tile on a mip level)
 uniform int sampling;     // 0 texture filter as set, 1 cubic from texel centres
 uniform int imageFilter;  // 0 none, 1 soften (Gaussian, sigma 1.8, soft border), 2 sharpen (3 x 3)
 uniform bool invertColors;
 uniform bool gammaBoost;
 varying vec2 texCoord;
+varying vec2 imagePosition;
 
 float CubicWeight(float x) {
     // Catmull-Rom (a = -0.5).
@@ -79,17 +87,19 @@ vec4 SampleCubic(vec2 uv) {
     return sum;
 }
 
-// Outside the bitmap the soft border reads transparent, so the blur fades the edges.
+// Outside the bitmap the soft border reads transparent, so the blur fades the bitmap's edges; across
+// an inner tile edge the tile's own border texels stand in for the neighbour's.
 vec4 SampleOrTransparent(vec2 uv) {
-    if (uv.x < 0.0 || uv.y < 0.0 || uv.x > 1.0 || uv.y > 1.0) {
+    vec2 position = texOrigin + uv * texSize;
+    if (position.x < 0.0 || position.y < 0.0 || position.x > imageSize.x || position.y > imageSize.y) {
         return vec4(0.0);
     }
-    return texture2D(image, uv);
+    return texture2D(image, clamp(uv, vec2(0.0), vec2(1.0)));
 }
 
 vec4 Soften(vec2 uv) {
     // Sigma 1.8 image pixels; the kernel ends at 5 pixels (2.8 sigma) and is normalised as a whole.
-    vec2 pixel = 1.0 / imageSize;
+    vec2 pixel = 1.0 / texSize;
     vec4 sum = vec4(0.0);
     float total = 0.0;
     for (int j = -5; j <= 5; ++j) {
@@ -104,7 +114,7 @@ vec4 Soften(vec2 uv) {
 
 vec4 Sharpen(vec2 uv) {
     // Kernel 0 -1 0 / -1 5 -1 / 0 -1 0 on the colour; alpha is kept.
-    vec2 pixel = 1.0 / imageSize;
+    vec2 pixel = 1.0 / texSize;
     vec4 centre = texture2D(image, uv);
     vec4 sum = 5.0 * centre - texture2D(image, uv - vec2(pixel.x, 0.0)) - texture2D(image, uv + vec2(pixel.x, 0.0)) -
                texture2D(image, uv - vec2(0.0, pixel.y)) - texture2D(image, uv + vec2(0.0, pixel.y));
@@ -132,7 +142,7 @@ void main() {
         }
         color.rgb = straight * color.a;
     }
-    vec2 cell = floor(texCoord * imageSize / 16.0);
+    vec2 cell = floor(imagePosition / 16.0);
     float board = mod(cell.x + cell.y, 2.0) < 0.5 ? 0.8 : 0.6;
     gl_FragColor = vec4(color.rgb + vec3(board) * (1.0 - color.a), 1.0);
 }
@@ -220,46 +230,72 @@ void Canvas::initializeGL() {
 }
 
 void Canvas::ReleaseTexture() {
-    if (texture != 0) {
-        glDeleteTextures(1, &texture);
-        texture = 0;
+    for (Tile& tile : tiles) {
+        glDeleteTextures(1, &tile.id);
     }
+    tiles.clear();
+}
+
+std::vector<TileRect> SplitIntoTiles(uint32_t width, uint32_t height, uint32_t maxTile) {
+    std::vector<TileRect> rects;
+    if (width == 0 || height == 0 || maxTile == 0) {
+        return rects;
+    }
+    for (uint32_t y = 0; y < height; y += maxTile) {
+        for (uint32_t x = 0; x < width; x += maxTile) {
+            rects.push_back({x, y, std::min(maxTile, width - x), std::min(maxTile, height - y)});
+        }
+    }
+    return rects;
 }
 
 void Canvas::UploadTexture() {
     textureDirty = false;
     ReleaseTexture();
-    if (!decode::IsValidImage(image)) {
+    if (!decode::IsValidImage(image) || image.stride % 4 != 0) {
         return;
     }
-    const auto limit = static_cast<uint32_t>(maxTextureSize);
-    const uint8_t* pixels = image.pixels.get();
-    uint32_t width = image.width;
-    uint32_t height = image.height;
-    std::unique_ptr<uint8_t[]> reduced;
-    if (width > limit || height > limit) {
-        // Larger than the GL limit: reduce for display; the geometry keeps the bitmap's own size.
-        const decode::ScaledSize size = decode::ComputeScaledSize(width, height, limit, limit, false);
-        reduced.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size.width) * size.height * 4]);
-        if (!reduced || !decode::ScaleRaster(pixels, width, height, image.stride, reduced.get(), size.width,
-                                             size.height, decode::ScaleFilter::Box)) {
-            platform::DebugTrace("[GL] image too large for a texture");
+    // A bitmap larger than the GL limit is drawn as a grid of textures at full resolution.
+    uint32_t limit = static_cast<uint32_t>(maxTextureSize);
+    if (maxTileSize > 0) {
+        limit = std::min(limit, maxTileSize);
+    }
+    // Tiles keep an apron of neighbouring pixels inside the limit; a single tile needs none.
+    constexpr uint32_t kApron = 8;
+    const bool single = image.width <= limit && image.height <= limit;
+    if (!single && limit <= 4 * kApron) {
+        return;
+    }
+    const std::vector<TileRect> rects =
+        SplitIntoTiles(image.width, image.height, single ? limit : limit - 2 * kApron);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, static_cast<GLint>(image.stride / 4));
+    for (const TileRect& core : rects) {
+        const uint32_t left = core.x - std::min(core.x, kApron);
+        const uint32_t top = core.y - std::min(core.y, kApron);
+        const uint32_t right = std::min(image.width, core.x + core.width + kApron);
+        const uint32_t bottom = std::min(image.height, core.y + core.height + kApron);
+        const TileRect rect{left, top, right - left, bottom - top};
+        Tile tile{0, core, rect, false};
+        glGenTextures(1, &tile.id);
+        glBindTexture(GL_TEXTURE_2D, tile.id);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        const uint8_t* first =
+            image.pixels.get() + static_cast<size_t>(rect.y) * image.stride + size_t{rect.x} * 4;
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(rect.width),
+                     static_cast<GLsizei>(rect.height), 0, GL_BGRA, GL_UNSIGNED_BYTE, first);
+        if (glGetError() != GL_NO_ERROR) {
+            glDeleteTextures(1, &tile.id);
+            platform::DebugTrace("[GL] image tile could not be made");
+            glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+            ReleaseTexture();
             return;
         }
-        pixels = reduced.get();
-        width = size.width;
-        height = size.height;
+        tiles.push_back(tile);
     }
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    mipmapsReady = false;
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, static_cast<GLsizei>(width), static_cast<GLsizei>(height), 0,
-                 GL_BGRA, GL_UNSIGNED_BYTE, pixels);
-    textureWidth = width;
-    textureHeight = height;
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 void Canvas::paintGL() {
@@ -271,7 +307,7 @@ void Canvas::paintGL() {
     if (textureDirty) {
         UploadTexture();
     }
-    if (texture != 0 && inputs.viewState != nullptr) {
+    if (!tiles.empty() && inputs.viewState != nullptr) {
         DrawSingleImage();
     }
     if (inputs.paintOverlays) {
@@ -301,31 +337,13 @@ void Canvas::DrawSingleImage() {
     const int32_t mode = effects ? 1 : state.interpolationMode;
     const bool cubic = mode == 2 || mode == 3;
 
-    glBindTexture(GL_TEXTURE_2D, texture);
     // High-quality cubic shrinking reads a prefiltered mipmap level whose texels are at most two screen
     // pixels apart, so the cubic kernel never skips texels; enlarging uses the full-size level.
-    const uint32_t level =
-        mode == 3 ? MipLevelFor(ScreenPixelsPerTexel(matrix, imageWidth, static_cast<float>(textureWidth)),
-                                textureWidth, textureHeight)
-                  : 0;
-    if (level > 0 && !mipmapsReady) {
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 1000);
-        glGenerateMipmap(GL_TEXTURE_2D);
-        mipmapsReady = true;
-    }
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, static_cast<GLint>(level));
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(level));
-    const GLint filter = cubic ? GL_NEAREST : TextureFilterFor(mode);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, level > 0 ? GL_NEAREST_MIPMAP_NEAREST : filter);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
-    const float levelWidth = static_cast<float>(std::max<uint32_t>(1, textureWidth >> level));
-    const float levelHeight = static_cast<float>(std::max<uint32_t>(1, textureHeight >> level));
+    const float perTexel = ScreenPixelsPerTexel(matrix, imageWidth, imageWidth);
 
     imageProgram.bind();
     imageProgram.setUniformValue("image", 0);
     imageProgram.setUniformValue("imageSize", imageWidth, imageHeight);
-    imageProgram.setUniformValue("textureSize", levelWidth, levelHeight);
     imageProgram.setUniformValue("viewSize", renderWidth, renderHeight);
     imageProgram.setUniformValue("linearPart", matrix.m11, matrix.m12, matrix.m21, matrix.m22);
     imageProgram.setUniformValue("offset", matrix.dx, matrix.dy);
@@ -333,12 +351,38 @@ void Canvas::DrawSingleImage() {
     imageProgram.setUniformValue("imageFilter", sharpenOrSoften ? state.imageFilter : 0);
     imageProgram.setUniformValue("invertColors", state.invertColors);
     imageProgram.setUniformValue("gammaBoost", state.gammaBoost);
-
     quad.bind();
     imageProgram.enableAttributeArray(0);
     imageProgram.setAttributeBuffer(0, GL_FLOAT, 0, 2);
     glActiveTexture(GL_TEXTURE0);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+
+    const GLint filter = cubic ? GL_NEAREST : TextureFilterFor(mode);
+    for (Tile& tile : tiles) {
+        glBindTexture(GL_TEXTURE_2D, tile.id);
+        const uint32_t level = mode == 3 ? MipLevelFor(perTexel, tile.extent.width, tile.extent.height) : 0;
+        if (level > 0 && !tile.mipmapsReady) {
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 1000);
+            glGenerateMipmap(GL_TEXTURE_2D);
+            tile.mipmapsReady = true;
+        }
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, static_cast<GLint>(level));
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(level));
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, level > 0 ? GL_NEAREST_MIPMAP_NEAREST : filter);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+        const auto setRect = [this](const char* origin, const char* size, const TileRect& rect) {
+            imageProgram.setUniformValue(origin, static_cast<float>(rect.x), static_cast<float>(rect.y));
+            imageProgram.setUniformValue(size, static_cast<float>(rect.width),
+                                         static_cast<float>(rect.height));
+        };
+        setRect("tileOrigin", "tileSize", tile.core);
+        setRect("texOrigin", "texSize", tile.extent);
+        imageProgram.setUniformValue("textureSize",
+                                     static_cast<float>(std::max<uint32_t>(1, tile.extent.width >> level)),
+                                     static_cast<float>(std::max<uint32_t>(1, tile.extent.height >> level)));
+        glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    }
+
     imageProgram.disableAttributeArray(0);
     quad.release();
     imageProgram.release();

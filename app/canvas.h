@@ -12,8 +12,20 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace app {
+
+// A tile's place in the bitmap, in bitmap pixels.
+struct TileRect {
+    uint32_t x = 0;
+    uint32_t y = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+// Row-major tiles of at most maxTile × maxTile covering a width × height bitmap; none for an empty one.
+std::vector<TileRect> SplitIntoTiles(uint32_t width, uint32_t height, uint32_t maxTile);
 
 // What one frame is drawn from, read by the canvas at each paint.
 struct FrameInputs {
@@ -44,6 +56,12 @@ public:
 
     // False when the GL context could not be made or the shaders did not build; nothing is drawn then.
     bool GraphicsReady() const { return graphicsReady; }
+    // Caps the tiles below the GL limit (0: the GL limit only); takes effect with the next image upload.
+    void SetMaxTileSize(uint32_t size) {
+        maxTileSize = size;
+        textureDirty = true;
+    }
+    size_t TileCount() const { return tiles.size(); }
 
 protected:
     void initializeGL() override;
@@ -58,11 +76,15 @@ private:
     decode::DecodedImage image;
     bool textureDirty = false;
     bool graphicsReady = false;
-    GLuint texture = 0;
+    struct Tile {
+        GLuint id = 0;
+        TileRect core;             // the part of the bitmap the tile draws
+        TileRect extent;           // the part its texture holds: the core and its apron
+        bool mipmapsReady = false; // the mipmap chain exists (made on the first high-quality shrink)
+    };
+    std::vector<Tile> tiles; // one texture, or a grid of them for a bitmap beyond the GL limit
     GLint maxTextureSize = 0;
-    uint32_t textureWidth = 0; // the texture's size; below the image's when reduced to the GL limit
-    uint32_t textureHeight = 0;
-    bool mipmapsReady = false; // the texture's mipmap chain exists (made on first high-quality shrink)
+    uint32_t maxTileSize = 0;
     QOpenGLShaderProgram imageProgram;
     QOpenGLBuffer quad{QOpenGLBuffer::VertexBuffer};
 };
@@ -70,8 +92,8 @@ private:
 // GL sampling for the "InterpolationMode" setting: 0 nearest, anything else linear.
 GLint TextureFilterFor(int32_t interpolationMode);
 
-// Screen pixels per texel along one axis for the image transform `matrix` (the texture may be smaller
-// than the image).
+// Screen pixels per texel along one axis for the image transform `matrix` (a texture of textureWidth
+// texels across an image imageWidth pixels wide).
 float ScreenPixelsPerTexel(const view::Matrix3x2& matrix, float imageWidth, float textureWidth);
 // The mipmap level high-quality cubic reads when shrinking: the coarsest level that is still not
 // enlarged, so the cubic kernel shrinks it by less than two and skips no texels; 0 when not shrinking.

@@ -350,3 +350,72 @@ TEST_F(WindowCommandsTest, HighQualityCubicShrinksFineStripesToEvenGrey) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(CanvasTiles, SplitCoversTheBitmapRowByRowWithinTheLimit) {
+    const std::vector<app::TileRect> tiles = app::SplitIntoTiles(300, 130, 128);
+    ASSERT_EQ(tiles.size(), 6u);
+    EXPECT_EQ(tiles[0].x, 0u);
+    EXPECT_EQ(tiles[1].x, 128u);
+    EXPECT_EQ(tiles[2].width, 44u); // 300 - 256
+    EXPECT_EQ(tiles[3].y, 128u);
+    EXPECT_EQ(tiles[3].height, 2u);
+    uint64_t area = 0;
+    for (const app::TileRect& tile : tiles) {
+        EXPECT_LE(tile.width, 128u);
+        EXPECT_LE(tile.height, 128u);
+        area += uint64_t{tile.width} * tile.height;
+    }
+    EXPECT_EQ(area, 300u * 130u);
+    EXPECT_EQ(app::SplitIntoTiles(64, 64, 64).size(), 1u);
+    EXPECT_TRUE(app::SplitIntoTiles(0, 10, 64).empty());
+}
+
+TEST_F(WindowCommandsTest, ATiledImageLooksLikeTheSingleTextureUnderEveryFilter) {
+    // Smooth colour ramps with a transparent corner: any seam, offset or clamp at a tile edge shows.
+    std::vector<uint8_t> rgba(300 * 180 * 4);
+    for (uint32_t y = 0; y < 180; ++y) {
+        for (uint32_t x = 0; x < 300; ++x) {
+            uint8_t* pixel = &rgba[(y * 300 + x) * 4];
+            pixel[0] = static_cast<uint8_t>(x * 255 / 299);
+            pixel[1] = static_cast<uint8_t>(y * 255 / 179);
+            pixel[2] = static_cast<uint8_t>((x + y) % 256);
+            pixel[3] = x < 40 && y < 40 ? 0 : 255;
+        }
+    }
+    sources::OpenPath(folder.Write("tiles/t.png", testing_support::EncodeRgbaPng(300, 180, rgba)));
+    ASSERT_TRUE(WaitFor([this] { return window->GetCanvas().HasImage() && !sources::NavigationPending; }));
+    app::Canvas& canvas = window->GetCanvas();
+    view::ViewState& state = window->ViewState();
+    state.zoom = 2.0f;
+    const auto render = [&](uint32_t maxTile) {
+        canvas.SetMaxTileSize(maxTile);
+        canvas.update();
+        return canvas.grabFramebuffer();
+    };
+    for (const int32_t filter : {0, 1, 2}) {
+        for (const int32_t mode : {0, 1, 2}) {
+            state.imageFilter = filter;
+            state.interpolationMode = mode;
+            const QImage single = render(0);
+            EXPECT_EQ(canvas.TileCount(), 1u);
+            const QImage tiled = render(64); // 48-pixel cores inside 8-pixel aprons: 7 × 4 tiles
+            EXPECT_EQ(canvas.TileCount(), 28u);
+            ASSERT_EQ(single.size(), tiled.size());
+            int worst = 0;
+            for (int y = 0; y < single.height(); y += 3) {
+                for (int x = 0; x < single.width(); x += 3) {
+                    const QRgb a = single.pixel(x, y);
+                    const QRgb b = tiled.pixel(x, y);
+                    worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                      std::abs(qBlue(a) - qBlue(b))});
+                }
+            }
+            // The aprons hide the tile edges: at most rounding differs.
+            EXPECT_LE(worst, 1) << "filter " << filter << ", mode " << mode;
+        }
+    }
+}
+
+} // namespace
