@@ -211,8 +211,10 @@ void OpenPath(const std::string& path) {
     if (!items) {
         return;
     }
+    // Sorted before it is installed: a loader thread holding an index from before the reset must not
+    // copy an item of the unsorted listing, which that index will not name once the list is sorted.
+    SortItemPaths(*items, SortMode.load());
     ReplaceSourceList(std::move(*items));
-    SortSourceList();
     SelectItem(path, 0);
 
     CallHook(hooks.resetView);

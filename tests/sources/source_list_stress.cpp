@@ -74,4 +74,38 @@ TEST(SourceListStress, ReadersSurviveReopening) {
     EXPECT_EQ(sources::SourceListCount(), 100u);
 }
 
+TEST(SourceListStress, ReopeningNeverShowsTheListUnsorted) {
+    sources_test::HookRecorder recorder;
+    testing_support::TemporaryDirectory folder;
+    for (int i = 0; i < 400; ++i) {
+        folder.Write("img " + std::to_string(i * 37 % 400) + ".png", std::string());
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> unsorted{0};
+    std::atomic<long> reads{0};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            // A loader thread copies the item at an index; in an unsorted list that is another image
+            // than the one the index will name once the list is sorted.
+            const std::vector<sources::ItemPath> items = sources::CopySourceList();
+            if (items.empty()) {
+                continue;
+            }
+            std::vector<sources::ItemPath> sorted = items;
+            sources::SortItemPaths(sorted, sources::SortMode.load());
+            if (sorted != items) {
+                unsorted.fetch_add(1);
+            }
+            reads.fetch_add(1);
+        }
+    });
+    for (int round = 0; round < 40; ++round) {
+        sources::OpenPath(folder.File("img " + std::to_string(round) + ".png"));
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(unsorted.load(), 0);
+    EXPECT_GT(reads.load(), 0);
+}
+
 } // namespace
