@@ -167,6 +167,17 @@ FrameLayout InspectFrame(const uint8_t* bytes, size_t size) {
     return layout;
 }
 
+bool LayoutWithinLimits(const FrameLayout& layout, uint32_t width, uint32_t height) {
+    if (!layout.complete) {
+        return false;
+    }
+    if (layout.multiScan && (layout.blocks * 64 * 2 > kMaxJpegCoefficientBytes ||
+                             layout.blocks * layout.scans > kMaxJpegScanBlockVisits)) {
+        return false;
+    }
+    return !layout.arithmetic || uint64_t{width} * height <= kMaxArithmeticCodedPixels;
+}
+
 // A failed call reports a warning when the library recovered (damaged or truncated data decoded as far
 // as it goes), but the warning state is not cleared when a fatal error follows, so the text of the last
 // message decides: the library prints every fatal error and only the first of its warnings.
@@ -251,6 +262,10 @@ uint32_t ScaleJpegDimension(uint32_t dimension, JpegScalingFactor factor) {
     const uint64_t numerator = static_cast<uint64_t>(factor.numerator);
     const uint64_t denominator = static_cast<uint64_t>(factor.denominator);
     return static_cast<uint32_t>((uint64_t{dimension} * numerator + denominator - 1) / denominator);
+}
+
+bool JpegWorkWithinLimits(const uint8_t* bytes, size_t size, uint32_t width, uint32_t height) {
+    return bytes != nullptr && LayoutWithinLimits(InspectFrame(bytes, size), width, height);
 }
 
 std::vector<uint8_t> ExtractIccProfile(const uint8_t* bytes, size_t size) {
@@ -380,14 +395,7 @@ bool JpegTurboDecoder::Decode(const uint8_t* bytes, size_t size, uint32_t target
     // The walk reads segments as the library does; a header the library accepted but the walk could not
     // follow is refused rather than decoded unchecked.
     const FrameLayout layout = InspectFrame(bytes, size);
-    if (!layout.complete) {
-        return false;
-    }
-    if (layout.multiScan && (layout.blocks * 64 * 2 > kMaxJpegCoefficientBytes ||
-                             layout.blocks * layout.scans > kMaxJpegScanBlockVisits)) {
-        return false;
-    }
-    if (layout.arithmetic && uint64_t{sourceWidth} * sourceHeight > kMaxArithmeticCodedPixels) {
+    if (!LayoutWithinLimits(layout, sourceWidth, sourceHeight)) {
         return false;
     }
 

@@ -46,6 +46,12 @@ uint32_t ScaleJpegDimension(uint32_t dimension, JpegScalingFactor factor);
 // joined in sequence order; empty when there is none or its chunks are incomplete.
 std::vector<uint8_t> ExtractIccProfile(const uint8_t* bytes, size_t size);
 
+// Whether decoding the JPEG in `bytes`, whose header declares width x height, stays within the limits
+// set for hostile files: the coefficient memory and block visits of multi-scan frames, and the size of
+// arithmetic-coded frames. False too when the header walk cannot reach the first scan. Every decoder of
+// JPEG data checks this before decoding.
+bool JpegWorkWithinLimits(const uint8_t* bytes, size_t size, uint32_t width, uint32_t height);
+
 // The JPEG decoder over TurboJPEG. Decodes straight to a reduced (or enlarged) size with DCT scaling,
 // decodes gain-map images through their primary image, and converts through the embedded ICC profile
 // when display colour management is on.

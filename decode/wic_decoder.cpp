@@ -4,6 +4,7 @@
 #include "decode/color_management.h"
 #include "decode/gif_reader.h"
 #include "decode/ico_reader.h"
+#include "decode/jpeg_turbo_decoder.h"
 #include "decode/jxr_reader.h"
 #include "decode/png_reader.h"
 #include "decode/tiff_reader.h"
@@ -86,6 +87,8 @@ bool ReadJpeg(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
     if (tjDecompressHeader3(handle.get(), data, static_cast<unsigned long>(size), &width, &height,
                             &subsampling, &colorspace) != 0 ||
         width <= 0 || height <= 0 ||
+        // The limits that make the JPEG decoder refuse a hostile file hold for this second chance too.
+        !JpegWorkWithinLimits(data, size, static_cast<uint32_t>(width), static_cast<uint32_t>(height)) ||
         !out.Begin(static_cast<uint32_t>(width), static_cast<uint32_t>(height))) {
         return false;
     }
@@ -95,7 +98,7 @@ bool ReadJpeg(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
     }
     // A warning (typically data that ends early) still leaves a usable picture, grey where data is missing.
     if (tjDecompress2(handle.get(), data, static_cast<unsigned long>(size), raster, width, width * 4, height,
-                      TJPF_BGRA, TJFLAG_NOREALLOC) != 0 &&
+                      TJPF_BGRA, TJFLAG_NOREALLOC | TJFLAG_LIMITSCANS) != 0 &&
         tjGetErrorCode(handle.get()) != TJERR_WARNING) {
         return false;
     }

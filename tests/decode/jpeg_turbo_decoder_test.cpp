@@ -1,6 +1,7 @@
 #include "decode/color_management.h"
 #include "decode/format_registry.h"
 #include "decode/jpeg_turbo_decoder.h"
+#include "decode/wic_decoder.h"
 #include "platform/settings.h"
 #include "tests/support/jpeg_writer.h"
 #include "tests/support/test_support.h"
@@ -513,6 +514,39 @@ TEST(JpegTurboDecoder, WorkIsBoundedForTinyFilesDeclaringHugeImages) {
     SetFrameSize(manyScans, 0xC2, 16000, 16000);
     EXPECT_FALSE(decoder.LoadFromMemory(manyScans.data(), manyScans.size(), 64, 64, false));
     EXPECT_EQ(decoder.GetPixels(), nullptr);
+}
+
+TEST(JpegTurboDecoder, TheSecondChanceDecoderKeepsTheWorkLimits) {
+    SettingsGuard guard;
+    platform::GlobalSettings().jpegFullDecode = false;
+    const auto pattern = [](uint32_t x, uint32_t y) { return Rgb{uint8_t(x * 4), uint8_t(y * 4), 90}; };
+    // Both declare 16000 x 16000, within the raster cap of the WIC-format readers, which the ".jpg"
+    // files below are handed to when the JPEG decoder refuses them.
+    std::vector<uint8_t> colour = EncodeJpeg(
+        16, 16, pattern,
+        testing_support::Progressive(testing_support::JpegOptions(80, testing_support::JpegChroma::Full444)));
+    SetFrameSize(colour, 0xC2, 16000, 16000); // 1.5 GiB of coefficients
+    std::vector<uint8_t> gray = EncodeJpeg(
+        64, 64, pattern,
+        testing_support::Progressive(testing_support::JpegOptions(80, testing_support::JpegChroma::Gray)));
+    const std::vector<uint8_t> refinementScan = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01,
+                                                 0x00, 0x00, 0x00, 0x10, 0x00};
+    std::vector<uint8_t> manyScans(gray.begin(), gray.end() - 2);
+    for (int i = 0; i < 300; ++i) {
+        manyScans.insert(manyScans.end(), refinementScan.begin(), refinementScan.end());
+    }
+    manyScans.insert(manyScans.end(), {0xFF, 0xD9});
+    SetFrameSize(manyScans, 0xC2, 16000, 16000); // 300 scans over four million blocks
+
+    testing_support::TemporaryDirectory folder;
+    for (const auto& [name, bytes] : {std::pair{"colour.jpg", &colour}, std::pair{"scans.jpg", &manyScans}}) {
+        SCOPED_TRACE(name);
+        WicDecoder wic;
+        EXPECT_FALSE(wic.LoadFromMemory(bytes->data(), bytes->size(), 64, 64, false));
+        DecodedImage image;
+        EXPECT_FALSE(LoadImageFile(folder.Write(name, *bytes), 64, 64, false, image));
+        EXPECT_FALSE(IsValidImage(image));
+    }
 }
 
 } // namespace
