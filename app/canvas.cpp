@@ -38,6 +38,9 @@ void main() {
 }
 )";
 
+// One program per way of sampling (SAMPLER, a Sampler value) with or without the colour corrections
+// (CORRECTIONS): a software rasteriser runs every branch of a shader that chooses at run time, which
+// made the plain path pay for the soften kernel. Programs are built when first needed.
 // Premultiplied BGRA arrives as premultiplied RGBA (uploaded with GL_BGRA). The transparency
 // checkerboard (16 × 16 image pixels, 0xCC and 0x99 grey) is composited under the image in the same
 // pass, so it scales and turns with the image. Colour corrections work on straight colour.
@@ -50,8 +53,6 @@ uniform vec2 imageSize;   // the bitmap's size in image pixels
 uniform vec2 texOrigin;   // the tile texture's extent in bitmap pixels, apron included
 uniform vec2 texSize;
 uniform vec2 textureSize; // the sampled level's size in texels (smaller than the tile on a mip level)
-uniform int sampling;     // 0 texture filter as set, 1 cubic from texel centres
-uniform int imageFilter;  // 0 none, 1 soften (Gaussian, sigma 1.8, soft border), 2 sharpen (3 x 3)
 uniform bool invertColors;
 uniform bool gammaBoost;
 varying vec2 texCoord;
@@ -122,17 +123,17 @@ vec4 Sharpen(vec2 uv) {
 }
 
 void main() {
-    vec4 color;
-    if (imageFilter == 1) {
-        color = Soften(texCoord);
-    } else if (imageFilter == 2) {
-        color = Sharpen(texCoord);
-    } else if (sampling == 1) {
-        color = SampleCubic(texCoord);
-    } else {
-        color = texture2D(image, texCoord);
-    }
-    if ((invertColors || gammaBoost) && color.a > 0.0) {
+#if SAMPLER == 3
+    vec4 color = Sharpen(texCoord);
+#elif SAMPLER == 2
+    vec4 color = Soften(texCoord);
+#elif SAMPLER == 1
+    vec4 color = SampleCubic(texCoord);
+#else
+    vec4 color = texture2D(image, texCoord);
+#endif
+#if CORRECTIONS
+    if (color.a > 0.0) {
         vec3 straight = color.rgb / color.a;
         if (invertColors) {
             straight = vec3(1.0) - straight;
@@ -142,6 +143,7 @@ void main() {
         }
         color.rgb = straight * color.a;
     }
+#endif
     vec2 cell = floor(imagePosition / 16.0);
     float board = mod(cell.x + cell.y, 2.0) < 0.5 ? 0.8 : 0.6;
     gl_FragColor = vec4(color.rgb + vec3(board) * (1.0 - color.a), 1.0);
@@ -214,12 +216,7 @@ bool Canvas::HasImage() const {
 void Canvas::initializeGL() {
     initializeOpenGLFunctions();
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
-    const bool built = imageProgram.addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) &&
-                       imageProgram.addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) &&
-                       (imageProgram.bindAttributeLocation("corner", 0), imageProgram.link());
-    if (!built) {
-        platform::DebugTrace("[GL] image shader: " + imageProgram.log().toStdString());
-    }
+    const bool built = Program(Sampler::Texture, false) != nullptr;
     const bool haveQuad = quad.create() && quad.bind();
     if (haveQuad) {
         quad.allocate(kUnitQuad, sizeof kUnitQuad);
@@ -227,6 +224,25 @@ void Canvas::initializeGL() {
     }
     graphicsReady = built && haveQuad && maxTextureSize > 0;
     textureDirty = true;
+}
+
+QOpenGLShaderProgram* Canvas::Program(Sampler sampler, bool corrections) {
+    const int index = static_cast<int>(sampler) * 2 + (corrections ? 1 : 0);
+    ProgramSlot& slot = imagePrograms[index];
+    if (!slot.tried) {
+        slot.tried = true;
+        const QByteArray fragment = "#define SAMPLER " + QByteArray::number(static_cast<int>(sampler)) +
+                                    "\n#define CORRECTIONS " + QByteArray(corrections ? "1" : "0") + "\n" +
+                                    kFragmentShader;
+        QOpenGLShaderProgram& program = slot.program;
+        slot.ready = program.addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader) &&
+                     program.addShaderFromSourceCode(QOpenGLShader::Fragment, fragment) &&
+                     (program.bindAttributeLocation("corner", 0), program.link());
+        if (!slot.ready) {
+            platform::DebugTrace("[GL] image shader: " + program.log().toStdString());
+        }
+    }
+    return slot.ready ? &slot.program : nullptr;
 }
 
 void Canvas::ReleaseTexture() {
@@ -341,14 +357,21 @@ void Canvas::DrawSingleImage() {
     // pixels apart, so the cubic kernel never skips texels; enlarging uses the full-size level.
     const float perTexel = ScreenPixelsPerTexel(matrix, imageWidth, imageWidth);
 
+    const Sampler sampler = state.imageFilter == 1   ? Sampler::Soften
+                            : state.imageFilter == 2 ? Sampler::Sharpen
+                            : cubic                  ? Sampler::Cubic
+                                                     : Sampler::Texture;
+    QOpenGLShaderProgram* program = Program(sampler, state.invertColors || state.gammaBoost);
+    if (program == nullptr) {
+        return;
+    }
+    QOpenGLShaderProgram& imageProgram = *program;
     imageProgram.bind();
     imageProgram.setUniformValue("image", 0);
     imageProgram.setUniformValue("imageSize", imageWidth, imageHeight);
     imageProgram.setUniformValue("viewSize", renderWidth, renderHeight);
     imageProgram.setUniformValue("linearPart", matrix.m11, matrix.m12, matrix.m21, matrix.m22);
     imageProgram.setUniformValue("offset", matrix.dx, matrix.dy);
-    imageProgram.setUniformValue("sampling", cubic ? 1 : 0);
-    imageProgram.setUniformValue("imageFilter", sharpenOrSoften ? state.imageFilter : 0);
     imageProgram.setUniformValue("invertColors", state.invertColors);
     imageProgram.setUniformValue("gammaBoost", state.gammaBoost);
     quad.bind();
@@ -370,7 +393,7 @@ void Canvas::DrawSingleImage() {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(level));
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, level > 0 ? GL_NEAREST_MIPMAP_NEAREST : filter);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
-        const auto setRect = [this](const char* origin, const char* size, const TileRect& rect) {
+        const auto setRect = [&imageProgram](const char* origin, const char* size, const TileRect& rect) {
             imageProgram.setUniformValue(origin, static_cast<float>(rect.x), static_cast<float>(rect.y));
             imageProgram.setUniformValue(size, static_cast<float>(rect.width),
                                          static_cast<float>(rect.height));

@@ -85,7 +85,16 @@ private:
     std::vector<Tile> tiles; // one texture, or a grid of them for a bitmap beyond the GL limit
     GLint maxTextureSize = 0;
     uint32_t maxTileSize = 0;
-    QOpenGLShaderProgram imageProgram;
+    // How a fragment reads the bitmap; one shader program each, with and without the corrections.
+    enum class Sampler { Texture, Cubic, Soften, Sharpen };
+    struct ProgramSlot {
+        QOpenGLShaderProgram program;
+        bool tried = false;
+        bool ready = false;
+    };
+    // The program for a way of sampling, built on first use; null when it did not build.
+    QOpenGLShaderProgram* Program(Sampler sampler, bool corrections);
+    ProgramSlot imagePrograms[8];
     QOpenGLBuffer quad{QOpenGLBuffer::VertexBuffer};
 };
 
