@@ -313,9 +313,11 @@ std::vector<uint8_t> ExtractIccProfile(const uint8_t* bytes, size_t size) {
         return profile;
     }
     for (unsigned sequence = 1; sequence <= chunkCount; ++sequence) {
-        if (const auto found = chunks.find(static_cast<uint8_t>(sequence)); found != chunks.end()) {
-            profile.insert(profile.end(), found->second.begin(), found->second.end());
+        const auto found = chunks.find(static_cast<uint8_t>(sequence));
+        if (found == chunks.end()) {
+            return {}; // a chunk numbered outside 1..count stands in for a missing one
         }
+        profile.insert(profile.end(), found->second.begin(), found->second.end());
     }
     return profile;
 }

@@ -105,6 +105,11 @@ TEST(ExtractIccProfile, JoinsChunksInSequenceOrder) {
         testing_support::InsertJpegSegments(base, {testing_support::IccChunkSegment(1, 3, first),
                                                    testing_support::IccChunkSegment(2, 3, second)});
     EXPECT_TRUE(ExtractIccProfile(incomplete.data(), incomplete.size()).empty());
+    // Two chunks for a count of two, but one numbered 0: chunk 2 is missing, so no profile either.
+    const std::vector<uint8_t> misnumbered =
+        testing_support::InsertJpegSegments(base, {testing_support::IccChunkSegment(0, 2, second),
+                                                   testing_support::IccChunkSegment(1, 2, first)});
+    EXPECT_TRUE(ExtractIccProfile(misnumbered.data(), misnumbered.size()).empty());
 
     // A repeated sequence number replaces the earlier chunk.
     const std::vector<uint8_t> repeated =
