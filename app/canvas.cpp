@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <optional>
 
 namespace app {
 
@@ -327,10 +328,16 @@ void Canvas::paintGL() {
         DrawSingleImage();
     }
     if (inputs.paintOverlays) {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::TextAntialiasing);
-        inputs.paintOverlays(painter);
+        // A painter costs a paint-engine set-up on every frame: it is made only when something is drawn.
+        std::optional<QPainter> painter;
+        inputs.paintOverlays([&]() -> QPainter& {
+            if (!painter) {
+                painter.emplace(this);
+                painter->setRenderHint(QPainter::Antialiasing);
+                painter->setRenderHint(QPainter::TextAntialiasing);
+            }
+            return *painter;
+        });
     }
 }
 

@@ -32,8 +32,9 @@ struct FrameInputs {
     const view::ViewState* viewState = nullptr;
     // The top of the image region: below the pinned title bar, or 0.
     std::function<float()> regionTop;
-    // Draws the overlays (messages, notices, welcome screen) over the finished frame.
-    std::function<void(QPainter& painter)> paintOverlays;
+    // Draws the overlays (messages, notices, welcome screen) over the finished frame, asking for the
+    // painter only when there is something to draw.
+    std::function<void(const std::function<QPainter&()>& painter)> paintOverlays;
 };
 
 // The window's drawing surface: clears to the background grey and draws the image in view as a

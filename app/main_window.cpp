@@ -159,9 +159,9 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
         state.screenHeight = screen->geometry().height();
     }
 
-    canvas = new Canvas(
-        {&viewState, [this] { return RegionTop(); }, [this](QPainter& painter) { PaintOverlays(painter); }},
-        this);
+    canvas = new Canvas({&viewState, [this] { return RegionTop(); },
+                         [this](const std::function<QPainter&()>& painter) { PaintOverlays(painter); }},
+                        this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -521,7 +521,7 @@ void MainWindow::StartWelcomeWhenIdle() {
     }
 }
 
-void MainWindow::PaintOverlays(QPainter& painter) {
+void MainWindow::PaintOverlays(const std::function<QPainter&()>& painter) {
     OverlayFrameContext context;
     context.renderWidth = static_cast<float>(canvas->width());
     context.renderHeight = static_cast<float>(canvas->height());
@@ -530,7 +530,11 @@ void MainWindow::PaintOverlays(QPainter& painter) {
     context.titleOffset = RegionTop();
     const OverlayPaintInput input =
         PrepareOverlayFrame(state.overlay, context, OverlayTickCount(), viewHooks);
-    app::PaintOverlays(painter, input);
+    if (input.messageText.empty() && !input.firstImageNotice && !input.lastImageNotice &&
+        !input.showWelcome) {
+        return;
+    }
+    app::PaintOverlays(painter(), input);
 }
 
 void MainWindow::timerEvent(QTimerEvent* event) {

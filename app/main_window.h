@@ -124,7 +124,7 @@ private:
     void StartViewTimer(view::ViewTimer timer, uint32_t milliseconds);
     void KillViewTimer(view::ViewTimer timer);
     WelcomeConditions CurrentWelcomeConditions() const;
-    void PaintOverlays(QPainter& painter);
+    void PaintOverlays(const std::function<QPainter&()>& painter);
     void OnImageReady();
     void Repaint();
     float RegionTop() const;
