@@ -16,6 +16,7 @@
 #include "sources/navigation.h"
 #include "sources/sort_orders.h"
 #include "sources/source_list.h"
+#include "view/strip_layout.h"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
@@ -203,6 +204,20 @@ void MainWindow::InstallHooks() {
     viewHooks.killTimer = [this](view::ViewTimer timer) { KillViewTimer(timer); };
     viewHooks.publishCurrentIndex = [](int32_t index) { sources::CurrentIndex.store(index); };
     viewHooks.showOpenFileDialog = [this] { ShowOpenFileDialog(); };
+    viewHooks.selectWebtoonWidth = [this](uint32_t columnWidth) {
+        // On the work area of the window's monitor, without changing the z-order.
+        const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+        if (screen == nullptr || state.fullscreen) {
+            return;
+        }
+        const QRect work = screen->availableGeometry();
+        const view::WindowPlacement placement =
+            view::WebtoonWindowPlacement(work.left(), work.top(), work.width(), work.height(), columnWidth);
+        if (isMaximized()) {
+            showNormal();
+        }
+        setGeometry(placement.left, placement.top, placement.width, placement.height);
+    };
     viewHooks.goToPreviousImage = [] { sources::GoToPreviousImage(); };
     viewHooks.goToNextImage = [] { sources::GoToNextImage(); };
 

@@ -419,3 +419,18 @@ TEST_F(WindowCommandsTest, ATiledImageLooksLikeTheSingleTextureUnderEveryFilter)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(WindowCommandsTest, StripWidthCommandsPlaceTheWindowOnTheWorkArea) {
+    window->RunCommand(static_cast<int32_t>(app::CommandId::Webtoon760));
+    EXPECT_TRUE(window->State().layout.webtoonMode);
+    EXPECT_EQ(window->State().layout.webtoonWidth, 760u);
+    ASSERT_TRUE(WaitFor([this] { return window->width() == 780; }));
+    const QRect work = window->screen()->availableGeometry();
+    EXPECT_EQ(window->height(), work.height() - 80);
+    EXPECT_EQ(window->y(), work.top() + 40);
+    EXPECT_EQ(window->x(), work.left() + (work.width() - 780) / 2);
+}
+
+} // namespace
