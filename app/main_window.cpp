@@ -717,10 +717,12 @@ void MainWindow::OpenDroppedFile(const std::string& path) {
         return;
     }
     const std::string extension = decode::GetLowerExtension(path);
-    if (decode::IsPdfExtension(extension)) {
-        sources::CallHook(sources::Hooks().openPdfDocument, path);
-    } else if (decode::IsArchiveExtension(extension)) {
-        sources::CallHook(sources::Hooks().openArchive, path, std::string());
+    const sources::SourceHooks& hooks = sources::Hooks();
+    // A container kind whose reader this build lacks is unsupported, not silently dropped.
+    if (decode::IsPdfExtension(extension) && hooks.openPdfDocument) {
+        hooks.openPdfDocument(path);
+    } else if (decode::IsArchiveExtension(extension) && hooks.openArchive) {
+        hooks.openArchive(path, std::string());
     } else if (!extension.empty() && decode::IsImageExtension(extension)) {
         sources::OpenPath(path);
     } else {

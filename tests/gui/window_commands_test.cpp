@@ -226,6 +226,24 @@ TEST_F(WindowCommandsTest, DropOpensOnlyTheFirstFileAndRejectsUnknownTypes) {
     EXPECT_EQ(window->State().overlay.message.messageDuration, 2000u);
     EXPECT_TRUE(window->TimerRunning(view::ViewTimer::Message));
     EXPECT_EQ(sources::CopyItemPath(sources::CurrentIndex.load()), first); // nothing else changed
+
+    // Archives and PDF documents go to their openers, with no entry to select.
+    std::vector<std::string> opened;
+    sources::SourceHooks hooks = sources::Hooks();
+    hooks.openArchive = [&](const std::string& path, const std::string& entry) {
+        opened.push_back("archive " + path + " [" + entry + "]");
+    };
+    hooks.openPdfDocument = [&](const std::string& path) { opened.push_back("pdf " + path); };
+    sources::SetSourceHooks(hooks);
+    Drop({QUrl::fromLocalFile("/data/Comics.CBZ")});
+    Drop({QUrl::fromLocalFile("/data/paper.pdf")});
+    EXPECT_EQ(opened, (std::vector<std::string>{"archive /data/Comics.CBZ []", "pdf /data/paper.pdf"}));
+    // Without an opener for the kind, the drop is refused with the message rather than ignored.
+    hooks.openArchive = nullptr;
+    sources::SetSourceHooks(hooks);
+    window->State().overlay.message.messageText.clear();
+    Drop({QUrl::fromLocalFile("/data/other.zip")});
+    EXPECT_EQ(window->State().overlay.message.messageText, "지원하지 않는 파일 형식입니다");
 }
 
 TEST_F(WindowCommandsTest, EdgeNoticesAndTheWelcomeTimerFollowTheImages) {
