@@ -102,6 +102,15 @@ bool Publish(int32_t index, uint64_t generation, const decode::DecodedImage& ima
     return true;
 }
 
+// Publishes a full image. A store refused because the caches were emptied after the last check (a
+// re-sort, which asks for no load) raises the request again: nothing else would bring this position
+// its image.
+void ServeAgainUnlessPublished(int32_t index, uint64_t generation, const decode::DecodedImage& image) {
+    if (!Publish(index, generation, image, false)) {
+        RequestLoad();
+    }
+}
+
 // One request of the loader thread: the item at CurrentIndex from the image cache, else its preview
 // followed by a full decode bounded by the screen. Work for a position the user has left is dropped
 // and the request raised again, so the newest position always wins.
@@ -124,7 +133,7 @@ void ServeCurrentItem() {
         return;
     }
     if (cached && decode::IsValidImage(*cached)) {
-        Publish(index, generation, *cached, false);
+        ServeAgainUnlessPublished(index, generation, *cached);
         return;
     }
 
@@ -163,7 +172,7 @@ void ServeCurrentItem() {
         return;
     }
     UpdateCacheCapacity(full.width, full.height);
-    Publish(index, generation, full, false);
+    ServeAgainUnlessPublished(index, generation, full);
 }
 
 void LoaderThread() {

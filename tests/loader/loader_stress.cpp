@@ -167,4 +167,61 @@ TEST(LoaderStress, RandomMovesNeverShowAStaleImageAndEndOnTheLastPosition) {
     RecordProperty("nextReady", nextReady.load());
 }
 
+// A re-sort empties the caches while the loader works (without asking for a load: the current item
+// stays current). When that lands between the loader's last check and its store, the store is
+// refused; the loader must then serve the position again, or the page turn never gets its image.
+TEST(LoaderStress, CachesEmptiedJustBeforeAStoreDoNotLoseTheImage) {
+    std::atomic<bool> armed{false};
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> delay{0};
+    loader::LoaderHooks hooks;
+    hooks.decodeArchiveEntry = [&](const std::string& path, uint32_t, uint32_t, bool,
+                                   decode::DecodedImage& image) {
+        if (path == sources::CopyItemPath(sources::CurrentIndex.load())) {
+            armed.store(true); // the clearing follows right after this decode returns
+        }
+        image.pixels = std::shared_ptr<uint8_t[]>(new uint8_t[4 * 4 * 4]());
+        image.width = 4;
+        image.height = 4;
+        image.stride = 16;
+        image.size = 64;
+        return true;
+    };
+    loader_testing::MessageRecorder recorder;
+    LoaderHarness harness(hooks, kScreenWidth, kScreenHeight);
+    LoaderHarness::SetList({"/book.cbz::1.png", "/book.cbz::2.png"});
+    std::thread clearer([&] {
+        while (!stop.load()) {
+            if (!armed.exchange(false)) {
+                std::this_thread::yield();
+                continue;
+            }
+            // A varying pause, so that over the rounds the clearing falls at every point of the
+            // loader's way from the decode to the store.
+            for (uint32_t spin = delay.load() * 40; spin > 0; --spin) {
+                std::atomic_signal_fence(std::memory_order_seq_cst);
+            }
+            loader::ClearCaches();
+        }
+    });
+    int lost = 0;
+    for (int round = 0; round < 300 && lost == 0; ++round) {
+        recorder.Clear();
+        delay.store(static_cast<uint32_t>(round * 7 % 101));
+        const int32_t index = round % 2;
+        LoaderHarness::MoveTo(index);
+        const bool shown = recorder.WaitFor(
+            [index](const std::vector<loader_testing::Received>& received) {
+                return std::any_of(received.begin(), received.end(), [index](const auto& item) {
+                    return item.message == platform::WindowMessage::ImageReady && item.index == index;
+                });
+            },
+            std::chrono::seconds(20));
+        lost += shown ? 0 : 1;
+    }
+    stop.store(true);
+    clearer.join();
+    EXPECT_EQ(lost, 0);
+}
+
 } // namespace
