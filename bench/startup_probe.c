@@ -72,9 +72,8 @@ static int Generate(const char* path, int width, int height) {
     tjhandle compressor = tjInitCompress();
     unsigned char* jpeg = NULL;
     unsigned long size = 0;
-    const int failed = compressor == NULL ||
-                       tjCompress2(compressor, rgb, width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 90,
-                                   TJFLAG_FASTDCT) != 0;
+    const int failed = compressor == NULL || tjCompress2(compressor, rgb, width, 0, height, TJPF_RGB, &jpeg,
+                                                         &size, TJSAMP_420, 90, TJFLAG_FASTDCT) != 0;
     free(rgb);
     if (failed) {
         fprintf(stderr, "startup_probe: encoding failed\n");
@@ -111,8 +110,8 @@ static int MarkerShown(Display* display) {
     }
     for (unsigned int i = 0; i < count && !shown; ++i) {
         XWindowAttributes attributes;
-        if (XGetWindowAttributes(display, children[i], &attributes) == 0 || attributes.map_state != IsViewable ||
-            attributes.width < 64 || attributes.height < 64) {
+        if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
+            attributes.map_state != IsViewable || attributes.width < 64 || attributes.height < 64) {
             continue;
         }
         const int x = attributes.x + attributes.width / 2;
