@@ -1,7 +1,20 @@
 #include "decode/jxr_reader.h"
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <memory>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 // jxrlib's headers define Windows-style macros; nothing else may be included after them.
@@ -94,6 +107,143 @@ bool SanitizeContainer(std::vector<uint8_t>& bytes) {
     return true;
 }
 
+// jxrlib crashes, hangs and leaks on corrupt image data, so the pixels are decoded in a forked child that
+// writes into memory shared with this process. A fault then ends only the child, and the raster is used
+// only when the child reports success and exits normally.
+class SharedRegion {
+public:
+    explicit SharedRegion(uint64_t bytes) : bytes(bytes) {
+        void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        base = mapped == MAP_FAILED ? nullptr : static_cast<uint8_t*>(mapped);
+    }
+    SharedRegion(const SharedRegion&) = delete;
+    SharedRegion& operator=(const SharedRegion&) = delete;
+    ~SharedRegion() {
+        if (base != nullptr) {
+            ::munmap(base, bytes);
+        }
+    }
+    uint8_t* Data() const { return base; }
+
+private:
+    uint64_t bytes;
+    uint8_t* base = nullptr;
+};
+
+// The status word leads the shared region; the pixels follow at kPixelOffset.
+constexpr uint32_t kChildDecoded = 0x4A585244;
+constexpr uint64_t kPixelOffset = 64;
+static_assert(std::atomic<uint32_t>::is_always_lock_free);
+
+// Runs in the forked child: only system calls and jxrlib (which needs nothing but malloc) until _exit,
+// so no lock another thread held at the fork is ever waited for, and no exit handler (leak checking
+// included) runs.
+[[noreturn]] void DecodeInChild(const JxrSession& session, const PKRect& rect, uint8_t* region, U32 stride) {
+    // A crash must end the child quietly: no crash reporter or sanitizer handler inherited from the
+    // parent, no core dump per corrupt file.
+    struct sigaction defaults = {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) {
+        ::sigaction(signal, &defaults, nullptr);
+    }
+    const struct rlimit noCore = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    // Should jxrlib allocate without bound, memory pressure takes this child rather than the viewer.
+    const int oomScore = ::open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
+    if (oomScore >= 0) {
+        [[maybe_unused]] const ssize_t written = ::write(oomScore, "1000", 4);
+        ::close(oomScore);
+    }
+    if (Failed(session.converter->Copy(session.converter, &rect, region + kPixelOffset, stride))) {
+        ::_exit(1);
+    }
+    reinterpret_cast<std::atomic<uint32_t>*>(region)->store(kChildDecoded, std::memory_order_release);
+    ::_exit(0);
+}
+
+bool ReapChild(pid_t child, int& status) {
+    for (;;) {
+        const pid_t reaped = ::waitpid(child, &status, 0);
+        if (reaped == child) {
+            return true;
+        }
+        if (reaped < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+// Waits for `child` to end, killing it once `limit` has passed. True with its wait status once reaped.
+bool WaitForChild(pid_t child, std::chrono::milliseconds limit, int& status) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+#ifdef SYS_pidfd_open
+    // A pidfd wakes this thread the moment the child ends. It is close-on-exec by construction.
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+    if (pidfd >= 0) {
+        bool ended = false;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd entry = {pidfd, POLLIN, 0};
+            const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+            if (ready > 0) {
+                ended = true;
+                break;
+            }
+            if (ready == 0 || errno != EINTR) {
+                break;
+            }
+        }
+        ::close(pidfd);
+        if (!ended) {
+            ::kill(child, SIGKILL);
+        }
+        return ReapChild(child, status);
+    }
+#endif
+    // Without pidfds: poll the child's state with a growing pause.
+    long pauseNs = 50'000;
+    for (;;) {
+        const pid_t reaped = ::waitpid(child, &status, WNOHANG);
+        if (reaped == child) {
+            return true;
+        }
+        if (reaped < 0 && errno != EINTR) {
+            ::kill(child, SIGKILL);
+            return ReapChild(child, status);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(child, SIGKILL);
+            return ReapChild(child, status);
+        }
+        const timespec pause = {0, pauseNs};
+        ::nanosleep(&pause, nullptr);
+        pauseNs = pauseNs < 2'000'000 ? pauseNs * 2 : pauseNs;
+    }
+}
+
+// Decodes `rect` through the session's converter into `region` (stride `stride`) in a child process.
+// False when the child crashed, hung, failed or could not be started.
+bool DecodeIsolated(const JxrSession& session, const PKRect& rect, uint8_t* region, U32 stride) {
+    // Generous for any image within the caps, short enough that a hang does not stall a loader for long.
+    const uint64_t pixels = uint64_t(rect.Width) * uint64_t(rect.Height);
+    const auto limit = std::chrono::milliseconds(10'000 + pixels / 4'000);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        DecodeInChild(session, rect, region, stride);
+    }
+    int status = 0;
+    if (!WaitForChild(child, limit, status)) {
+        return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
+           reinterpret_cast<std::atomic<uint32_t>*>(region)->load(std::memory_order_acquire) == kChildDecoded;
+}
+
 } // namespace
 
 bool IsJxrSignature(const uint8_t* data, size_t size) {
@@ -149,12 +299,8 @@ bool ReadJxr(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<u
     if (chosen == nullptr || !out.Begin(uint32_t(width), uint32_t(height))) {
         return false;
     }
-    uint8_t* raster = out.WholeBuffer();
-    if (raster == nullptr) {
-        return false;
-    }
-    // jxrlib decodes into the caller's buffer in the stored format and converts in place, so every row
-    // must have room for a stored pixel, which may be up to 16 bytes wide.
+    // jxrlib decodes in the stored format and converts in place, so every row must have room for a
+    // stored pixel, which may be up to 16 bytes wide.
     PKPixelFormatGUID storedFormat;
     PKPixelInfo storedInfo;
     std::memset(&storedInfo, 0, sizeof(storedInfo));
@@ -167,26 +313,25 @@ bool ReadJxr(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<u
     }
     const uint64_t storedBytes = (uint64_t(storedInfo.cbitUnit) + 7) / 8;
     const uint64_t stride = uint64_t(width) * (storedBytes > 4 ? storedBytes : 4);
-    std::unique_ptr<uint8_t[]> scratch;
-    uint8_t* decoded = raster;
-    if (stride > uint64_t(width) * 4) {
-        scratch = AllocateRaster(stride * uint64_t(height));
-        if (!scratch) {
-            return false;
-        }
-        decoded = scratch.get();
-    }
-    const PKRect rect = {0, 0, width, height};
-    if (stride > UINT32_MAX ||
-        Failed(session.converter->Copy(session.converter, &rect, decoded, U32(stride)))) {
+    const uint64_t decodedBytes = stride * uint64_t(height);
+    if (stride > UINT32_MAX || decodedBytes > kMaxRasterBytes) {
         return false;
     }
-    // Widen each row from its end so that no pixel is overwritten before it is read.
+    uint8_t* raster = out.WholeBuffer();
+    if (raster == nullptr) {
+        return false;
+    }
+    SharedRegion region(kPixelOffset + decodedBytes);
+    const PKRect rect = {0, 0, width, height};
+    if (region.Data() == nullptr || !DecodeIsolated(session, rect, region.Data(), U32(stride))) {
+        return false;
+    }
+    const uint8_t* decoded = region.Data() + kPixelOffset;
     const uint32_t bytesPerPixel = chosen->bytesPerPixel;
     for (I32 y = 0; y < height; ++y) {
         const uint8_t* sourceRow = decoded + uint64_t(y) * stride;
         uint8_t* row = raster + uint64_t(y) * uint64_t(width) * 4;
-        for (I32 x = width - 1; x >= 0; --x) {
+        for (I32 x = 0; x < width; ++x) {
             const uint8_t* source = sourceRow + uint64_t(x) * bytesPerPixel;
             const uint8_t first = source[0];
             const uint8_t second = bytesPerPixel >= 3 ? source[1] : first;
