@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -107,9 +108,7 @@ bool SanitizeContainer(std::vector<uint8_t>& bytes) {
     return true;
 }
 
-// jxrlib crashes, hangs and leaks on corrupt image data, so the pixels are decoded in a forked child that
-// writes into memory shared with this process. A fault then ends only the child, and the raster is used
-// only when the child reports success and exits normally.
+// A mapping that a forked child writes and this process reads.
 class SharedRegion {
 public:
     explicit SharedRegion(uint64_t bytes) : bytes(bytes) {
@@ -130,15 +129,13 @@ private:
     uint8_t* base = nullptr;
 };
 
-// The status word leads the shared region; the pixels follow at kPixelOffset.
-constexpr uint32_t kChildDecoded = 0x4A585244;
-constexpr uint64_t kPixelOffset = 64;
+// Written by the child as its last act, so that an exit code of 0 from anywhere else is not success.
+constexpr uint32_t kChildSucceeded = 0x4A585244;
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
 
-// Runs in the forked child: only system calls and jxrlib (which needs nothing but malloc) until _exit,
-// so no lock another thread held at the fork is ever waited for, and no exit handler (leak checking
-// included) runs.
-[[noreturn]] void DecodeInChild(const JxrSession& session, const PKRect& rect, uint8_t* region, U32 stride) {
+// Runs in the forked child: only system calls and `work` until _exit, so no exit handler (leak
+// checking included) runs.
+[[noreturn]] void RunChild(bool (*work)(void*), void* context, std::atomic<uint32_t>* status) {
     // A crash must end the child quietly: no crash reporter or sanitizer handler inherited from the
     // parent, no core dump per corrupt file.
     struct sigaction defaults = {};
@@ -149,16 +146,16 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free);
     const struct rlimit noCore = {0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    // Should jxrlib allocate without bound, memory pressure takes this child rather than the viewer.
+    // Should the work allocate without bound, memory pressure takes this child rather than the viewer.
     const int oomScore = ::open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
     if (oomScore >= 0) {
         [[maybe_unused]] const ssize_t written = ::write(oomScore, "1000", 4);
         ::close(oomScore);
     }
-    if (Failed(session.converter->Copy(session.converter, &rect, region + kPixelOffset, stride))) {
+    if (!work(context)) {
         ::_exit(1);
     }
-    reinterpret_cast<std::atomic<uint32_t>*>(region)->store(kChildDecoded, std::memory_order_release);
+    status->store(kChildSucceeded, std::memory_order_release);
     ::_exit(0);
 }
 
@@ -209,11 +206,7 @@ bool WaitForChild(pid_t child, std::chrono::milliseconds limit, int& status) {
         if (reaped == child) {
             return true;
         }
-        if (reaped < 0 && errno != EINTR) {
-            ::kill(child, SIGKILL);
-            return ReapChild(child, status);
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
+        if ((reaped < 0 && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
             ::kill(child, SIGKILL);
             return ReapChild(child, status);
         }
@@ -223,28 +216,39 @@ bool WaitForChild(pid_t child, std::chrono::milliseconds limit, int& status) {
     }
 }
 
-// Decodes `rect` through the session's converter into `region` (stride `stride`) in a child process.
-// False when the child crashed, hung, failed or could not be started.
-bool DecodeIsolated(const JxrSession& session, const PKRect& rect, uint8_t* region, U32 stride) {
-    // Generous for any image within the caps, short enough that a hang does not stall a loader for long.
-    const uint64_t pixels = uint64_t(rect.Width) * uint64_t(rect.Height);
-    const auto limit = std::chrono::milliseconds(10'000 + pixels / 4'000);
+// What the child decodes: the session's converter output for `rect`, into shared memory.
+struct ChildDecode {
+    const JxrSession* session;
+    PKRect rect;
+    uint8_t* pixels;
+    U32 stride;
+};
+
+bool DecodeRect(void* context) {
+    const ChildDecode& job = *static_cast<const ChildDecode*>(context);
+    PKFormatConverter* converter = job.session->converter;
+    return !Failed(converter->Copy(converter, &job.rect, job.pixels, job.stride));
+}
+
+} // namespace
+
+bool RunInChildProcess(bool (*work)(void* context), void* context, std::chrono::milliseconds limit) {
+    SharedRegion statusPage(sizeof(std::atomic<uint32_t>));
+    if (statusPage.Data() == nullptr) {
+        return false;
+    }
+    auto* status = new (statusPage.Data()) std::atomic<uint32_t>(0);
     const pid_t child = ::fork();
     if (child < 0) {
         return false;
     }
     if (child == 0) {
-        DecodeInChild(session, rect, region, stride);
+        RunChild(work, context, status);
     }
-    int status = 0;
-    if (!WaitForChild(child, limit, status)) {
-        return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-           reinterpret_cast<std::atomic<uint32_t>*>(region)->load(std::memory_order_acquire) == kChildDecoded;
+    int waitStatus = 0;
+    return WaitForChild(child, limit, waitStatus) && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0 &&
+           status->load(std::memory_order_acquire) == kChildSucceeded;
 }
-
-} // namespace
 
 bool IsJxrSignature(const uint8_t* data, size_t size) {
     return data != nullptr && size >= 8 && data[0] == 'I' && data[1] == 'I' && data[2] == 0xBC &&
@@ -321,12 +325,18 @@ bool ReadJxr(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<u
     if (raster == nullptr) {
         return false;
     }
-    SharedRegion region(kPixelOffset + decodedBytes);
-    const PKRect rect = {0, 0, width, height};
-    if (region.Data() == nullptr || !DecodeIsolated(session, rect, region.Data(), U32(stride))) {
+    // jxrlib crashes, hangs and leaks on corrupt image data, so it decodes the pixels in a child process
+    // into memory shared with this one; the limit is generous for any image within the caps.
+    SharedRegion region(decodedBytes);
+    if (region.Data() == nullptr) {
         return false;
     }
-    const uint8_t* decoded = region.Data() + kPixelOffset;
+    ChildDecode job = {&session, {0, 0, width, height}, region.Data(), U32(stride)};
+    const auto limit = std::chrono::milliseconds(10'000 + uint64_t(width) * uint64_t(height) / 4'000);
+    if (!RunInChildProcess(DecodeRect, &job, limit)) {
+        return false;
+    }
+    const uint8_t* decoded = region.Data();
     const uint32_t bytesPerPixel = chosen->bytesPerPixel;
     for (I32 y = 0; y < height; ++y) {
         const uint8_t* sourceRow = decoded + uint64_t(y) * stride;

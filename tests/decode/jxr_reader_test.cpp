@@ -6,8 +6,10 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 // jxrlib's headers define Windows-style macros; nothing else may be included after them.
 #include <JXRGlue.h>
@@ -81,6 +83,51 @@ std::vector<uint8_t> Flipped(std::vector<uint8_t> bytes, size_t offset) {
         bytes[i] ^= 0xFF;
     }
     return bytes;
+}
+
+TEST(JxrReader, ChildProcessResultCountsOnlyAfterSuccessAndNormalExit) {
+    using namespace std::chrono_literals;
+    void* mapped = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mapped, MAP_FAILED);
+    auto* shared = static_cast<int*>(mapped);
+    EXPECT_TRUE(decode::RunInChildProcess(
+        [](void* context) {
+            *static_cast<int*>(context) = 42;
+            return true;
+        },
+        shared, 10s));
+    EXPECT_EQ(*shared, 42);
+    EXPECT_FALSE(decode::RunInChildProcess([](void*) { return false; }, nullptr, 10s));
+    EXPECT_FALSE(decode::RunInChildProcess(
+        [](void*) {
+            raise(SIGSEGV);
+            return true;
+        },
+        nullptr, 10s));
+    EXPECT_FALSE(decode::RunInChildProcess(
+        [](void*) {
+            abort();
+            return true;
+        },
+        nullptr, 10s));
+    // Ending with status 0 before reporting success is still a failure.
+    EXPECT_FALSE(decode::RunInChildProcess(
+        [](void*) {
+            _exit(0);
+            return true;
+        },
+        nullptr, 10s));
+    // A child that never ends is killed at the limit.
+    EXPECT_FALSE(decode::RunInChildProcess(
+        [](void*) {
+            for (;;) {
+                pause();
+            }
+            return true;
+        },
+        nullptr, 200ms));
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    munmap(mapped, 4096);
 }
 
 const char* const kSamples[] = {"jxr/imagecodecs_sample.jxr", "jxr/imagecodecs_rgba32.jxr"};
