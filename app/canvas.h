@@ -32,8 +32,8 @@ struct FrameInputs {
     const view::ViewState* viewState = nullptr;
     // The top of the image region: below the pinned title bar, or 0.
     std::function<float()> regionTop;
-    // Draws the overlays (messages, notices, welcome screen) over the finished frame, asking for the
-    // painter only when there is something to draw.
+    // Draws the overlays (messages, notices, welcome screen) and then the information panel's layer
+    // over the finished frame, asking for the painter only when there is something to draw.
     std::function<void(const std::function<QPainter&()>& painter)> paintOverlays;
 };
 

@@ -135,7 +135,7 @@ const std::string& OpenFileFilter() {
 }
 
 MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), feed(std::move(feed)) {
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), feed(std::move(feed)), infoPanel(windowDpi) {
     setObjectName("SkimoraStd");
     setWindowTitle(QString::fromUtf8(kInitialWindowTitle));
     QPalette palette = this->palette();
@@ -150,6 +150,7 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
     const platform::Settings& settings = platform::GlobalSettings();
     state.titleBarPinned = settings.titleBarPinned;
     state.showInfoPanel = settings.showExifPanel;
+    PlaceInfoPanel(panelSlide, state.showInfoPanel);
     state.layout.dualView = settings.dualView;
     state.layout.webtoonWidth = settings.webtoonWidth > 0 ? static_cast<uint32_t>(settings.webtoonWidth) : 0;
     viewState.imageFilter = settings.lastImageFilter;
@@ -320,6 +321,9 @@ void MainWindow::OnImageReady() {
         canvas->SetImage(shown.image);
         StopWelcomeAnimation(state.overlay, viewHooks);
     }
+    if (state.showInfoPanel) {
+        DrawInfoPanel();
+    }
     UpdateWindowTitle();
     UpdateOverlayEdgeNotices(state.overlay, sources::CurrentIndex.load(),
                              static_cast<int32_t>(sources::SourceListCount()), viewHooks);
@@ -336,8 +340,13 @@ bool MainWindow::event(QEvent* event) {
                 Repaint();
             }
             break;
-        case platform::WindowMessage::BatchItem:
         case platform::WindowMessage::InfoReady:
+            if (state.showInfoPanel) {
+                DrawInfoPanel();
+                Repaint();
+            }
+            break;
+        case platform::WindowMessage::BatchItem:
             break;
         }
         return true;
@@ -505,10 +514,19 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 // --- Timers -------------------------------------------------------------------------------------
 
 void MainWindow::StartViewTimer(view::ViewTimer timer, uint32_t milliseconds) {
+    if (timer == view::ViewTimer::Animation) {
+        animationTickRequested = true;
+    }
     timers[timer].start(static_cast<int>(std::max<uint32_t>(1, milliseconds)), this);
 }
 
 void MainWindow::KillViewTimer(view::ViewTimer timer) {
+    if (timer == view::ViewTimer::Animation) {
+        animationTickRequested = false;
+        if (panelSlide.running) {
+            return; // the slide still needs the ticks; its end stops the timer
+        }
+    }
     const auto found = timers.find(timer);
     if (found != timers.end()) {
         found->second.stop();
@@ -545,11 +563,51 @@ void MainWindow::PaintOverlays(const std::function<QPainter&()>& painter) {
     context.titleOffset = RegionTop();
     const OverlayPaintInput input =
         PrepareOverlayFrame(state.overlay, context, OverlayTickCount(), viewHooks);
-    if (input.messageText.empty() && !input.firstImageNotice && !input.lastImageNotice &&
-        !input.showWelcome) {
-        return;
+    if (!input.messageText.empty() || input.firstImageNotice || input.lastImageNotice || input.showWelcome) {
+        app::PaintOverlays(painter(), input);
     }
-    app::PaintOverlays(painter(), input);
+
+    // The information panel lies above everything else in the frame.
+    if (infoPanel.Resize(canvas->height()) && state.showInfoPanel) {
+        DrawInfoPanel();
+    }
+    const float offset = InfoPanelOffsetNow();
+    if (infoPanel.Visible(offset)) {
+        infoPanel.Composite(painter(), offset);
+    }
+}
+
+// --- Information panel --------------------------------------------------------------------------
+
+float MainWindow::InfoPanelOffsetNow() const {
+    return InfoPanelOffset(panelSlide, static_cast<float>(infoPanel.Width()), PanelTick());
+}
+
+uint32_t MainWindow::PanelTick() const {
+    return panelClock ? panelClock() : OverlayTickCount();
+}
+
+void MainWindow::SlideInfoPanel() {
+    StartInfoPanelSlide(panelSlide, state.showInfoPanel, PanelTick());
+    QBasicTimer& tick = timers[view::ViewTimer::Animation];
+    if (!tick.isActive()) {
+        tick.start(16, this);
+    }
+    Repaint();
+}
+
+void MainWindow::DrawInfoPanel() {
+    // Before the first frame the surface does not exist yet: it is made at the client's height.
+    infoPanel.Resize(canvas->height());
+    infoPanel.Redraw();
+}
+
+void MainWindow::RequestCurrentImageInfo() {
+    const int32_t index = sources::CurrentIndex.load();
+    const sources::ItemPath path = sources::CopyItemPath(index);
+    if (!path.empty()) {
+        loader::RequestInfo(path, index);
+    }
 }
 
 void MainWindow::timerEvent(QTimerEvent* event) {
@@ -557,9 +615,14 @@ void MainWindow::timerEvent(QTimerEvent* event) {
         if (timer.timerId() != event->timerId()) {
             continue;
         }
-        if (!OnOverlayTimer(state.overlay, id, viewHooks)) {
-            Repaint(); // the control-bar animation
+        if (OnOverlayTimer(state.overlay, id, viewHooks)) {
+            return;
         }
+        if (id == view::ViewTimer::Animation && panelSlide.running &&
+            !AdvanceInfoPanelSlide(panelSlide, PanelTick()) && !animationTickRequested) {
+            timer.stop();
+        }
+        Repaint(); // the panel's slide, the control-bar and progress animations
         return;
     }
     QWidget::timerEvent(event);
@@ -668,14 +731,30 @@ void MainWindow::ShowOptions() {
     const OptionsOutcome outcome = dialogs.options();
     if (ApplyOptionsOutcome(outcome, state.showInfoPanel)) {
         loader::InfoPanelShown.store(state.showInfoPanel);
-        Repaint();
+        SlideInfoPanel();
+        if (state.showInfoPanel) {
+            // The record may still describe an image seen before the panel was hidden.
+            RequestCurrentImageInfo();
+            DrawInfoPanel();
+        }
     }
 }
 
 void MainWindow::ToggleInfoPanel() {
     state.showInfoPanel = !state.showInfoPanel;
     loader::InfoPanelShown.store(state.showInfoPanel);
-    Repaint();
+    if (state.showInfoPanel) {
+        RequestCurrentImageInfo();
+        DrawInfoPanel();
+    }
+    SlideInfoPanel();
+}
+
+bool MainWindow::focusNextPrevChild(bool next) {
+    // Tab and Shift+Tab are commands (the information panel), not focus moves: the window has no
+    // focus chain.
+    static_cast<void>(next);
+    return false;
 }
 
 void MainWindow::OpenAdjacentContainer(int32_t direction) {

@@ -2,6 +2,7 @@
 
 #include "app/canvas.h"
 #include "app/commands.h"
+#include "app/info_panel_layer.h"
 #include "app/menu_model.h"
 #include "app/ui/command_executor.h"
 #include "app/ui/options_dialog.h"
@@ -93,6 +94,16 @@ public:
     bool TimerRunning(view::ViewTimer timer) const;
     WindowDialogs& Dialogs() { return dialogs; }
 
+    // Starts the information panel's slide towards `showInfoPanel` (after it changed) on timer 104.
+    void SlideInfoPanel();
+    // Redraws the information panel's surface from the published record.
+    void DrawInfoPanel();
+    InfoPanelLayer& InfoPanel() { return infoPanel; }
+    // Replaces the panel slide's millisecond clock (OverlayTickCount), e.g. in tests.
+    void SetPanelClock(std::function<uint32_t()> clock) { panelClock = std::move(clock); }
+    // The panel's horizontal offset as the next frame draws it: 0 shown, −width hidden.
+    float InfoPanelOffsetNow() const;
+
     Canvas& GetCanvas() { return *canvas; }
     view::ViewState& ViewState() { return viewState; }
     MainWindowState& State() { return state; }
@@ -110,6 +121,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void InstallHooks();
@@ -120,6 +132,8 @@ private:
     void ShowContextMenuAt(const QPoint& globalPosition);
     void ShowOptions();
     void ToggleInfoPanel();
+    void RequestCurrentImageInfo();
+    uint32_t PanelTick() const;
     void OpenAdjacentContainer(int32_t direction);
     void StartViewTimer(view::ViewTimer timer, uint32_t milliseconds);
     void KillViewTimer(view::ViewTimer timer);
@@ -138,6 +152,12 @@ private:
     CommandHooks commandHooks;
     WindowDialogs dialogs;
     std::map<view::ViewTimer, QBasicTimer> timers;
+    // Timer 104 ticks while the panel slides or while its other users (the control bar and progress
+    // animations) asked for it through the view hooks; each side stopping leaves it to the other.
+    bool animationTickRequested = false;
+    InfoPanelLayer infoPanel;
+    InfoPanelSlide panelSlide;
+    std::function<uint32_t()> panelClock;
     view::PanDrag panDrag;
     Canvas* canvas = nullptr;
     std::function<std::string()> fileChooser;
