@@ -403,6 +403,17 @@ TEST(WicDecoderSamples, TiffAndJpegXrDecodeTheirFirstImage) {
     for (uint32_t i = 0; i < 100 * 100; ++i) {
         ASSERT_EQ(jxr.GetPixels()[i * 4 + 3], 255);
     }
+    // Image data that faults inside jxrlib fails the load, at full size and fitted, and nothing else.
+    std::vector<uint8_t> corrupt = testing_support::ReadFileBytes(dir / "jxr/imagecodecs_rgba32.jxr");
+    ASSERT_GT(corrupt.size(), 1180u);
+    for (size_t i = 1164; i < 1180; ++i) {
+        corrupt[i] ^= 0xFF;
+    }
+    WicDecoder faulty;
+    EXPECT_FALSE(DecodeBytes(faulty, corrupt));
+    EXPECT_FALSE(DecodeBytes(faulty, corrupt, 40, 40, false));
+    EXPECT_TRUE(faulty.LoadPath((dir / "jxr/imagecodecs_rgba32.jxr").string()));
+    EXPECT_EQ(faulty.GetWidth(), 100u);
 }
 
 TEST(WicDecoderSamples, ConcurrentLoadsMatchSingleThreadedOnes) {
