@@ -2,6 +2,8 @@
 
 #include "platform/text.h"
 
+#include <type_traits>
+
 namespace app {
 
 namespace {
@@ -21,6 +23,17 @@ void ReadBool(const platform::SettingsRegistry& registry, const char* name, bool
     int32_t number = field ? 1 : 0;
     ReadDword(registry, name, number);
     field = number != 0;
+}
+
+template <typename T>
+void ReadShared(const platform::SettingsRegistry& registry, const char* name, platform::SharedSetting<T>& field) {
+    T value = field;
+    if constexpr (std::is_same_v<T, bool>) {
+        ReadBool(registry, name, value);
+    } else {
+        ReadDword(registry, name, value);
+    }
+    field = value;
 }
 
 void ReadWelcome(const platform::SettingsRegistry& registry, std::string& field) {
@@ -76,11 +89,11 @@ void LoadSettings(const platform::SettingsRegistry& registry, platform::Settings
     ReadWelcome(registry, settings.welcomeMsg);
     ReadBool(registry, "TitleBarPinned", settings.titleBarPinned);
     ReadBool(registry, "PreviewMode", settings.previewMode);
-    ReadBool(registry, "JpegHighQuality", settings.jpegHighQuality);
-    ReadBool(registry, "JpegFullDecode", settings.jpegFullDecode);
+    ReadShared(registry, "JpegHighQuality", settings.jpegHighQuality);
+    ReadShared(registry, "JpegFullDecode", settings.jpegFullDecode);
     ReadDword(registry, "InterpolationMode", settings.interpolationMode);
-    ReadDword(registry, "ColorManagement", settings.colorManagement);
-    ReadBool(registry, "UltraHdrDecode", settings.ultraHdrDecode);
+    ReadShared(registry, "ColorManagement", settings.colorManagement);
+    ReadShared(registry, "UltraHdrDecode", settings.ultraHdrDecode);
 }
 
 void StoreSettings(const platform::Settings& settings, platform::SettingsRegistry& registry) {
