@@ -750,13 +750,6 @@ void MainWindow::ToggleInfoPanel() {
     SlideInfoPanel();
 }
 
-bool MainWindow::focusNextPrevChild(bool next) {
-    // Tab and Shift+Tab are commands (the information panel), not focus moves: the window has no
-    // focus chain.
-    static_cast<void>(next);
-    return false;
-}
-
 void MainWindow::OpenAdjacentContainer(int32_t direction) {
     const sources::ItemPath path = sources::CopyItemPath(sources::CurrentIndex.load());
     const std::string container(ContainerPathOf(path));

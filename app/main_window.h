@@ -121,7 +121,6 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    bool focusNextPrevChild(bool next) override;
 
 private:
     void InstallHooks();
