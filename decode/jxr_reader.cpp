@@ -171,49 +171,89 @@ bool ReapChild(pid_t child, int& status) {
     }
 }
 
-// Waits for `child` to end, killing it once `limit` has passed. True with its wait status once reaped.
-bool WaitForChild(pid_t child, std::chrono::milliseconds limit, int& status) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-#ifdef SYS_pidfd_open
-    // A pidfd wakes this thread the moment the child ends. It is close-on-exec by construction.
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-    if (pidfd >= 0) {
-        bool ended = false;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+// A child that used no processor time for this long waits for a lock that another thread held at the
+// fork and that will never come free in the child. glibc's malloc is made safe for this, but sanitizer
+// allocators are not. Such a child is killed and the work forked again.
+constexpr auto kStallTime = std::chrono::milliseconds(500);
+constexpr auto kCheckInterval = std::chrono::milliseconds(50);
+constexpr int kForkAttempts = 4;
+
+int64_t ProcessorTimeNs(clockid_t clock) {
+    timespec time = {};
+    return ::clock_gettime(clock, &time) == 0 ? int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec : -1;
+}
+
+// Waits for `child` to end, killing it once `limit` has passed or when it stalls (`stalled` set). True
+// with its wait status once reaped.
+bool WaitForChild(pid_t child, std::chrono::milliseconds limit, bool& stalled, int& status) {
+    using Clock = std::chrono::steady_clock;
+    stalled = false;
+    const auto deadline = Clock::now() + limit;
+    // A pidfd wakes this thread the moment the child ends, and a kill through it cannot reach a process
+    // that reused the number. It is close-on-exec by construction.
+    int pidfd = -1;
+#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
+    pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+#endif
+    clockid_t processorClock = {};
+    const bool watchProcessor = ::clock_getcpuclockid(child, &processorClock) == 0;
+    int64_t lastProcessorTime = -1;
+    auto lastProgress = Clock::now();
+    long pauseNs = 50'000;
+    bool ended = false;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        if (pidfd >= 0) {
             pollfd entry = {pidfd, POLLIN, 0};
-            const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+            const int ready = ::poll(
+                &entry, 1, static_cast<int>(left < kCheckInterval ? left.count() : kCheckInterval.count()));
             if (ready > 0) {
                 ended = true;
                 break;
             }
-            if (ready == 0 || errno != EINTR) {
-                break;
+            if (ready < 0 && errno != EINTR) {
+                ::close(pidfd);
+                pidfd = -1;
             }
+        } else {
+            const pid_t reaped = ::waitpid(child, &status, WNOHANG);
+            if (reaped == child) {
+                return true;
+            }
+            if (reaped < 0 && errno != EINTR) {
+                return false; // reaped elsewhere: its number may already belong to another process
+            }
+            const timespec pause = {0, pauseNs};
+            ::nanosleep(&pause, nullptr);
+            pauseNs = pauseNs < 2'000'000 ? pauseNs * 2 : pauseNs;
         }
-        ::close(pidfd);
-        if (!ended) {
+        const int64_t processorTime = watchProcessor ? ProcessorTimeNs(processorClock) : -1;
+        if (processorTime < 0 || processorTime != lastProcessorTime) {
+            lastProcessorTime = processorTime;
+            lastProgress = Clock::now();
+        } else if (Clock::now() - lastProgress >= kStallTime) {
+            stalled = true;
+            break;
+        }
+    }
+    if (!ended) {
+#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
+        if (pidfd >= 0) {
+            ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+        } else {
             ::kill(child, SIGKILL);
         }
-        return ReapChild(child, status);
-    }
+#else
+        ::kill(child, SIGKILL);
 #endif
-    // Without pidfds: poll the child's state with a growing pause.
-    long pauseNs = 50'000;
-    for (;;) {
-        const pid_t reaped = ::waitpid(child, &status, WNOHANG);
-        if (reaped == child) {
-            return true;
-        }
-        if ((reaped < 0 && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-            ::kill(child, SIGKILL);
-            return ReapChild(child, status);
-        }
-        const timespec pause = {0, pauseNs};
-        ::nanosleep(&pause, nullptr);
-        pauseNs = pauseNs < 2'000'000 ? pauseNs * 2 : pauseNs;
     }
+    if (pidfd >= 0) {
+        ::close(pidfd);
+    }
+    return ReapChild(child, status);
 }
 
 // What the child decodes: the session's converter output for `rect`, into shared memory.
@@ -238,16 +278,26 @@ bool RunInChildProcess(bool (*work)(void* context), void* context, std::chrono::
         return false;
     }
     auto* status = new (statusPage.Data()) std::atomic<uint32_t>(0);
-    const pid_t child = ::fork();
-    if (child < 0) {
-        return false;
+    for (int attempt = 0; attempt < kForkAttempts; ++attempt) {
+        status->store(0, std::memory_order_relaxed);
+        const pid_t child = ::fork();
+        if (child < 0) {
+            return false;
+        }
+        if (child == 0) {
+            RunChild(work, context, status);
+        }
+        bool stalled = false;
+        int waitStatus = 0;
+        if (!WaitForChild(child, limit, stalled, waitStatus)) {
+            return false;
+        }
+        if (!stalled) {
+            return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0 &&
+                   status->load(std::memory_order_acquire) == kChildSucceeded;
+        }
     }
-    if (child == 0) {
-        RunChild(work, context, status);
-    }
-    int waitStatus = 0;
-    return WaitForChild(child, limit, waitStatus) && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0 &&
-           status->load(std::memory_order_acquire) == kChildSucceeded;
+    return false;
 }
 
 bool IsJxrSignature(const uint8_t* data, size_t size) {

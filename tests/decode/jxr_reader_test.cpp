@@ -2,6 +2,7 @@
 #include "decode/wic_raster.h"
 #include "tests/support/test_support.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -117,7 +118,31 @@ TEST(JxrReader, ChildProcessResultCountsOnlyAfterSuccessAndNormalExit) {
             return true;
         },
         nullptr, 10s));
-    // A child that never ends is killed at the limit.
+    // A child that computes forever is killed at the limit.
+    EXPECT_FALSE(decode::RunInChildProcess(
+        [](void*) {
+            volatile uint64_t spin = 0;
+            for (;;) {
+                spin = spin + 1;
+            }
+            return true;
+        },
+        nullptr, 300ms));
+    // One that waits without end, as on a lock held at the fork, is replaced by a new child; the work
+    // succeeds once a child gets through.
+    *shared = 0;
+    EXPECT_TRUE(decode::RunInChildProcess(
+        [](void* context) {
+            auto* attempts = static_cast<std::atomic<int>*>(context);
+            if (attempts->fetch_add(1) < 2) {
+                for (;;) {
+                    pause();
+                }
+            }
+            return true;
+        },
+        shared, 10s));
+    EXPECT_EQ(*shared, 3);
     EXPECT_FALSE(decode::RunInChildProcess(
         [](void*) {
             for (;;) {
@@ -125,7 +150,7 @@ TEST(JxrReader, ChildProcessResultCountsOnlyAfterSuccessAndNormalExit) {
             }
             return true;
         },
-        nullptr, 200ms));
+        nullptr, 10s));
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
     munmap(mapped, 4096);
 }
