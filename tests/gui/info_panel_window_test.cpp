@@ -9,6 +9,7 @@
 #include "platform/qt/qt_window_messages.h"
 #include "platform/settings.h"
 #include "sources/source_list.h"
+#include "tests/gui/window_test_support.h"
 #include "tests/support/png_writer.h"
 #include "tests/support/test_support.h"
 
@@ -23,17 +24,7 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 20000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using testing_support::WaitFor;
 
 constexpr QRgb kPanelColour = 0xFFC800C8;
 constexpr QRgb kBackground = 0xFF202020;

@@ -7,6 +7,7 @@
 #include "platform/settings.h"
 #include "platform/settings_registry.h"
 #include "sources/source_list.h"
+#include "tests/gui/window_test_support.h"
 #include "tests/support/exif_block_builder.h"
 #include "tests/support/jpeg_writer.h"
 #include "tests/support/png_writer.h"
@@ -27,19 +28,7 @@
 namespace {
 
 using testing_support::Rgb;
-
-// Runs the event loop until `done` holds; false when it never did within a generous bound.
-bool ProcessUntil(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 20000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using testing_support::WaitFor;
 
 void ProcessPending() {
     for (int i = 0; i < 5; ++i) {
@@ -64,27 +53,8 @@ constexpr Grey kBackground{32, 32, 32};
 constexpr Grey kLightCell{0xCC, 0xCC, 0xCC};
 constexpr Grey kDarkCell{0x99, 0x99, 0x99};
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing_support::RealWindowTest {
 protected:
-    void SetUp() override {
-        platform::GlobalSettings() = platform::Settings{};
-        sources::NavigationPending.store(false);
-        window = std::make_unique<app::MainWindow>(app::LoaderImageFeed(), 96);
-        window->PlaceAndShow();
-        ASSERT_TRUE(ProcessUntil([this] { return window->isVisible() && window->GetCanvas().isValid(); }));
-        ASSERT_TRUE(window->CreateGraphics());
-        loader::StartLoaderThreads(1280, 1024);
-    }
-
-    void TearDown() override {
-        loader::StopLoaderThreads();
-        window.reset();
-        sources::ReplaceSourceList({});
-        sources::CurrentIndex.store(-1);
-        sources::NavigationPending.store(false);
-        loader::ClearCurrentImage();
-    }
-
     // The page turn has ended and the full image (not its preview) of the current item is in view.
     bool FullImageShown() {
         if (sources::NavigationPending || !window->GetCanvas().HasImage() || window->ViewState().isPreview) {
@@ -100,7 +70,7 @@ protected:
     // Opens `path` and waits until its image is in view.
     void OpenAndWait(const std::string& path) {
         sources::OpenPath(path);
-        ASSERT_TRUE(ProcessUntil([this] { return FullImageShown(); }));
+        ASSERT_TRUE(WaitFor([this] { return FullImageShown(); }));
     }
 
     void Wheel(int delta) {
@@ -113,7 +83,6 @@ protected:
     QImage Frame() { return window->GetCanvas().grabFramebuffer(); }
 
     testing_support::TemporaryDirectory folder;
-    std::unique_ptr<app::MainWindow> window;
 };
 
 TEST_F(MainWindowTest, IsTheDarkBorderlessWindowAndClearsToTheBackgroundGrey) {
@@ -307,19 +276,19 @@ TEST_F(MainWindowTest, TitleNamesFolderFilePositionAndTheWheelTurnsPages) {
     // A second turn before the first image arrived is ignored.
     Wheel(-120);
     EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
-    ASSERT_TRUE(ProcessUntil([this] { return FullImageShown(); }));
+    ASSERT_TRUE(WaitFor([this] { return FullImageShown(); }));
     const QImage frame = Frame();
     ExpectPixel(frame, frame.width() / 2, frame.height() / 2, {120, 120, 120}, 6, "b.jpg in view");
 
     Wheel(-120);
-    ASSERT_TRUE(ProcessUntil([this] { return FullImageShown(); }));
+    ASSERT_TRUE(WaitFor([this] { return FullImageShown(); }));
     EXPECT_EQ(Title(), "cats/c.jpg [3/3] - 스키모라");
     Wheel(-120); // past the end: stays
     ProcessPending();
     EXPECT_EQ(Title(), "cats/c.jpg [3/3] - 스키모라");
 
     Wheel(120);
-    ASSERT_TRUE(ProcessUntil([this] { return FullImageShown(); }));
+    ASSERT_TRUE(WaitFor([this] { return FullImageShown(); }));
     EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
 
     // A horizontal scroll (no vertical delta) turns nothing.
@@ -337,7 +306,7 @@ TEST_F(MainWindowTest, AnUnreadableItemDoesNotBlockTheNextTurn) {
 
     Wheel(-120);
     EXPECT_EQ(Title(), "set/2.jpg [2/3] - 스키모라");
-    ASSERT_TRUE(ProcessUntil([] { return !sources::NavigationPending; }));
+    ASSERT_TRUE(WaitFor([] { return !sources::NavigationPending; }));
     EXPECT_TRUE(window->GetCanvas().HasImage()); // the previous image stays
     Wheel(-120);
     EXPECT_EQ(Title(), "set/3.jpg [3/3] - 스키모라");
@@ -398,7 +367,7 @@ TEST_F(MainWindowTest, ClosingSavesThePlacementThatTheNextWindowRestores) {
     window.reset(); // one main window at a time
     window = std::make_unique<app::MainWindow>(app::LoaderImageFeed(), 96);
     window->PlaceAndShow();
-    ASSERT_TRUE(ProcessUntil([this] { return window->isVisible(); }));
+    ASSERT_TRUE(WaitFor([this] { return window->isVisible(); }));
     EXPECT_EQ(window->geometry(), QRect(100, 120, 640, 480));
 }
 
@@ -414,7 +383,7 @@ TEST_F(MainWindowTest, AWheelTurnOverAnEmptyWindowOpensTheFileDialogOnce) {
     });
     Wheel(-120);
     EXPECT_EQ(asked, 1);
-    ASSERT_TRUE(ProcessUntil([this] { return window->GetCanvas().HasImage(); }));
+    ASSERT_TRUE(WaitFor([this] { return window->GetCanvas().HasImage(); }));
     EXPECT_EQ(Title(), "pick/x.jpg [1/1] - 스키모라");
 }
 

@@ -8,6 +8,7 @@
 #include "platform/settings.h"
 #include "platform/settings_registry.h"
 #include "sources/source_list.h"
+#include "tests/gui/window_test_support.h"
 #include "tests/support/jpeg_writer.h"
 #include "tests/support/png_writer.h"
 #include "tests/support/test_support.h"
@@ -30,17 +31,7 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 20000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using testing_support::WaitFor;
 
 std::string SettingsFileText() {
     const std::vector<uint8_t> bytes =
@@ -48,27 +39,8 @@ std::string SettingsFileText() {
     return {bytes.begin(), bytes.end()};
 }
 
-class WindowCommandsTest : public ::testing::Test {
+class WindowCommandsTest : public testing_support::RealWindowTest {
 protected:
-    void SetUp() override {
-        platform::GlobalSettings() = platform::Settings{};
-        sources::NavigationPending.store(false);
-        window = std::make_unique<app::MainWindow>(app::LoaderImageFeed(), 96);
-        window->PlaceAndShow();
-        ASSERT_TRUE(WaitFor([this] { return window->isVisible() && window->GetCanvas().isValid(); }));
-        ASSERT_TRUE(window->CreateGraphics());
-        loader::StartLoaderThreads(1280, 1024);
-    }
-
-    void TearDown() override {
-        loader::StopLoaderThreads();
-        window.reset();
-        sources::ReplaceSourceList({});
-        sources::CurrentIndex.store(-1);
-        sources::NavigationPending.store(false);
-        loader::ClearCurrentImage();
-    }
-
     void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QKeyEvent event(QEvent::KeyPress, key, modifiers);
         QCoreApplication::sendEvent(window.get(), &event);
@@ -90,7 +62,6 @@ protected:
     }
 
     testing_support::TemporaryDirectory folder;
-    std::unique_ptr<app::MainWindow> window;
 };
 
 TEST_F(WindowCommandsTest, RotationKeysWrapAndTheRotateCommandTurnsRelative) {
