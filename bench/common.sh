@@ -25,3 +25,18 @@ ensure_packages() {
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
     fi
 }
+
+# Best of 10 wall-clock runs of a command, in milliseconds.
+best_of_10() {
+    local best="" start end elapsed
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        start=$EPOCHREALTIME
+        "$@" >/dev/null 2>&1
+        end=$EPOCHREALTIME
+        elapsed=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", (e - s) * 1000 }')
+        if [ -z "$best" ] || awk -v a="$elapsed" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+            best=$elapsed
+        fi
+    done
+    echo "$best"
+}

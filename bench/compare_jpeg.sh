@@ -15,21 +15,6 @@ photo="$work/photo.jpg"
 "$SKIMORA_BUILD_DIR/bin/bench_jpeg" --write-jpeg "$photo"
 echo "input: 6000x4000 quality 90, $(stat -c %s "$photo") bytes" >&2
 
-# Best of 10 wall-clock runs of a command, in milliseconds.
-best_of_10() {
-    local best="" start end elapsed
-    for _ in 1 2 3 4 5 6 7 8 9 10; do
-        start=$EPOCHREALTIME
-        "$@" >/dev/null 2>&1
-        end=$EPOCHREALTIME
-        elapsed=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", (e - s) * 1000 }')
-        if [ -z "$best" ] || awk -v a="$elapsed" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-            best=$elapsed
-        fi
-    done
-    echo "$best"
-}
-
 bench_log="$(mktemp)"
 "$SKIMORA_BUILD_DIR/bin/bench_jpeg" --jpeg "$photo" "$@" >"$bench_log"
 cat "$bench_log" >&2

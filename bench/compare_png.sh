@@ -20,21 +20,6 @@ peak_kb="$(/usr/bin/time -f '%M' "$bench" --fit-once "$work/poster.png" 2>&1 >/d
 echo "peak_rss_16000x12000_fit_kb=$peak_kb (file $(stat -c %s "$work/poster.png") bytes)"
 rm -f "$work/poster.png"
 
-# Best of 10 wall-clock runs of a command, in milliseconds.
-best_of_10() {
-    local best="" start end elapsed
-    for _ in 1 2 3 4 5 6 7 8 9 10; do
-        start=$EPOCHREALTIME
-        "$@" >/dev/null 2>&1
-        end=$EPOCHREALTIME
-        elapsed=$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f", (e - s) * 1000 }')
-        if [ -z "$best" ] || awk -v a="$elapsed" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-            best=$elapsed
-        fi
-    done
-    echo "$best"
-}
-
 fit_output="$("$bench" --fit "$work/photo.png")"
 echo "$fit_output" >&2
 fit_ms="$(sed -n 's/^png_fit_ms=\([0-9.]*\)$/\1/p' <<<"$fit_output")"
