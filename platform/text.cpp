@@ -18,7 +18,9 @@ locale_t Utf8CType() {
     return locale;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -150,43 +152,52 @@ std::string ToLowerText(std::string_view text) {
     return out;
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) { return ToLowerText(a) == ToLowerText(b); }
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return ToLowerText(a) == ToLowerText(b);
+}
+
+int CompareDigitRuns(std::string_view a, size_t& i, std::string_view b, size_t& j) {
+    const auto runEnd = [](std::string_view text, size_t at) {
+        while (at < text.size() && IsDigit(text[at])) {
+            ++at;
+        }
+        return at;
+    };
+    const auto firstSignificant = [](std::string_view text, size_t at, size_t end) {
+        while (at < end && text[at] == '0') {
+            ++at;
+        }
+        return at;
+    };
+    const size_t endA = runEnd(a, i);
+    const size_t endB = runEnd(b, j);
+    const size_t startA = firstSignificant(a, i, endA);
+    const size_t startB = firstSignificant(b, j, endB);
+    i = endA;
+    j = endB;
+    const size_t lengthA = endA - startA;
+    const size_t lengthB = endB - startB;
+    if (lengthA != lengthB) {
+        return lengthA < lengthB ? -1 : 1;
+    }
+    const int order = a.substr(startA, lengthA).compare(b.substr(startB, lengthB));
+    return order < 0 ? -1 : (order > 0 ? 1 : 0);
+}
 
 int LogicalCompare(std::string_view a, std::string_view b) {
     size_t i = 0;
     size_t j = 0;
     while (i < a.size() && j < b.size()) {
         if (IsDigit(a[i]) && IsDigit(b[j])) {
-            size_t endA = i;
-            size_t endB = j;
-            while (endA < a.size() && IsDigit(a[endA])) {
-                ++endA;
-            }
-            while (endB < b.size() && IsDigit(b[endB])) {
-                ++endB;
-            }
-            size_t startA = i;
-            size_t startB = j;
-            while (startA + 1 < endA && a[startA] == '0') {
-                ++startA;
-            }
-            while (startB + 1 < endB && b[startB] == '0') {
-                ++startB;
-            }
-            const size_t lengthA = endA - startA;
-            const size_t lengthB = endB - startB;
-            if (lengthA != lengthB) {
-                return lengthA < lengthB ? -1 : 1;
-            }
-            if (const int order = a.substr(startA, lengthA).compare(b.substr(startB, lengthB)); order != 0) {
-                return order < 0 ? -1 : 1;
+            const size_t startA = i;
+            const size_t startB = j;
+            if (const int order = CompareDigitRuns(a, i, b, j); order != 0) {
+                return order;
             }
             // Equal values: more leading zeros sort first ("01" before "1") to keep the order total.
-            if ((endA - i) != (endB - j)) {
-                return (endA - i) > (endB - j) ? -1 : 1;
+            if ((i - startA) != (j - startB)) {
+                return (i - startA) > (j - startB) ? -1 : 1;
             }
-            i = endA;
-            j = endB;
             continue;
         }
         const char32_t ca = ToLowerChar(DecodeUtf8(a, i));

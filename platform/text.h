@@ -20,6 +20,10 @@ char32_t ToLowerChar(char32_t codePoint);
 std::string ToLowerText(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
+// Compares the runs of ASCII digits that start at a[i] and b[j] by numeric value (leading zeros ignored,
+// any length, no overflow) and moves i and j past them. Returns <0, 0 or >0.
+int CompareDigitRuns(std::string_view a, size_t& i, std::string_view b, size_t& j);
+
 // The shell's "logical" order for names: runs of ASCII digits compare by numeric value (leading zeros
 // ignored, then the shorter run first), everything else compares case-insensitively by code point.
 // Digit runs of any length compare without overflow. Returns <0, 0 or >0.

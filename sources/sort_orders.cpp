@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <fcntl.h>
 #include <numeric>
 #include <optional>
@@ -257,28 +256,9 @@ bool NaturalCompare(std::string_view pathA, std::string_view pathB) {
     while (i < a.size() && j < b.size()) {
         if (IsDigit(a[i]) && IsDigit(b[j])) {
             // Compared as numbers of any length: significant digits first by count, then by value.
-            size_t endA = i;
-            size_t endB = j;
-            while (endA < a.size() && IsDigit(a[endA])) {
-                ++endA;
-            }
-            while (endB < b.size() && IsDigit(b[endB])) {
-                ++endB;
-            }
-            while (i < endA && a[i] == '0') {
-                ++i;
-            }
-            while (j < endB && b[j] == '0') {
-                ++j;
-            }
-            if (endA - i != endB - j) {
-                return endA - i < endB - j;
-            }
-            if (const int order = std::memcmp(a.data() + i, b.data() + j, endA - i); order != 0) {
+            if (const int order = platform::CompareDigitRuns(a, i, b, j); order != 0) {
                 return order < 0;
             }
-            i = endA;
-            j = endB;
             continue;
         }
         const uint32_t lowerA = Utf16OrderKey(platform::ToLowerChar(platform::DecodeUtf8(a, i)));
