@@ -1,10 +1,14 @@
-# skimora_library(NAME [DEPENDS dep...])
-# One static library per folder, made of every .cpp in it (sub-folders are left to the folder's own
-# CMakeLists). A folder without sources yet becomes an interface library so that the arrows between
+# skimora_library(NAME [DEPENDS dep...] [SUBDIRS folder...] [EXCLUDE file...])
+# One static library per folder, made of every .cpp in it and in the SUBDIRS named (other sub-folders
+# are left to the folder's own CMakeLists). A folder without sources yet becomes an interface library so that the arrows between
 # subsystems can be declared before the code lands.
 function(skimora_library name)
-    cmake_parse_arguments(ARG "" "" "DEPENDS;EXCLUDE" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "DEPENDS;EXCLUDE;SUBDIRS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    foreach(subdir IN LISTS ARG_SUBDIRS)
+        file(GLOB subdir_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${subdir}/*.cpp)
+        list(APPEND sources ${subdir_sources})
+    endforeach()
     foreach(excluded IN LISTS ARG_EXCLUDE)
         list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
     endforeach()
