@@ -1,5 +1,6 @@
 #include "app/loader_feed.h"
 
+#include "app/hook_wiring.h"
 #include "loader/loader_threads.h"
 
 #include <mutex>
@@ -8,7 +9,10 @@ namespace app {
 
 ImageFeed LoaderImageFeed() {
     ImageFeed feed;
-    feed.connectSourceHooks = [](sources::SourceHooks& hooks) { loader::ConnectSourceHooks(hooks); };
+    feed.connectSourceHooks = [](sources::SourceHooks& hooks) {
+        loader::ConnectSourceHooks(hooks);
+        ConnectContainerHooks(hooks);
+    };
     feed.currentImage = [] {
         loader::ImageSlot& slot = loader::CurrentImageSlot();
         std::lock_guard lock(slot.mutex);

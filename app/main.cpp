@@ -6,6 +6,7 @@
 #include "platform/files.h"
 
 #ifdef SKIMORA_WITH_WINDOW
+#include "app/hook_wiring.h"
 #include "app/loader_feed.h"
 #include "app/main_window.h"
 #include "decode/color_management.h"
@@ -89,6 +90,7 @@ int RunWindow(int argc, char** argv, const app::CommandLineRequest& request) {
     }
     loader::DualViewShown.store(window.State().layout.dualView);
     loader::InfoPanelShown.store(window.State().showInfoPanel);
+    app::InstallLoaderHooks();
     loader::StartLoaderThreads(static_cast<uint32_t>(std::max(0, screenSize.width())),
                                static_cast<uint32_t>(std::max(0, screenSize.height())));
     OpenRequest(request);
