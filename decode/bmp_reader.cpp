@@ -247,31 +247,41 @@ void ConvertRow(const DibLayout& layout, const uint8_t* source, uint8_t* destina
     }
 }
 
-// Expands an RLE4 or RLE8 stream into a zero-filled (transparent) BGRA raster. Malformed streams simply
-// end the image where they stop making sense.
-void DecodeRle(const DibLayout& layout, const uint8_t* data, size_t size, uint8_t* raster) {
+// Expands an RLE4 or RLE8 stream into `out` run by run; pixels the stream skips stay transparent.
+// Malformed streams simply end the image where they stop making sense.
+bool DecodeRle(const DibLayout& layout, const uint8_t* data, size_t size, RasterBuilder& out) {
     const auto width = static_cast<uint32_t>(layout.width);
     const auto height = static_cast<uint32_t>(layout.height);
     const bool four = layout.compression == kBiRle4;
     uint32_t x = 0;
     uint32_t line = 0; // in stream order: the bottom row first unless top-down
     size_t position = 0;
-    auto put = [&](uint32_t index) {
-        if (x < width && line < height) {
-            const uint32_t row = layout.topDown ? line : height - 1 - line;
-            static constexpr uint8_t kBlack[4] = {0, 0, 0, 255};
-            const uint8_t* color = index < layout.paletteSize ? &layout.palette[index * 4] : kBlack;
-            std::memcpy(raster + (static_cast<uint64_t>(row) * width + x) * 4, color, 4);
+    uint8_t run[255 * 4] = {};
+    // Hands over `count` pixels whose palette indices `index(i)` gives, clipped to the row.
+    const auto put = [&](uint32_t count, auto index) {
+        static constexpr uint8_t kBlack[4] = {0, 0, 0, 255};
+        const uint32_t visible = x < width ? std::min(count, width - x) : 0;
+        for (uint32_t i = 0; i < visible; ++i) {
+            const uint32_t entry = index(i);
+            std::memcpy(run + i * 4, entry < layout.paletteSize ? &layout.palette[entry * 4] : kBlack, 4);
         }
-        ++x;
+        const uint32_t row = layout.topDown ? line : height - 1 - line;
+        const bool ok = visible == 0 || out.PutPixels(row, x, 1, run, visible);
+        x += count;
+        return ok;
     };
+    // Starts the output even when the stream draws nothing.
+    if (!out.PutPixels(0, 0, 1, run, 0)) {
+        return false;
+    }
     while (position + 2 <= size && line < height) {
         const uint8_t count = data[position];
         const uint8_t value = data[position + 1];
         position += 2;
         if (count > 0) {
-            for (uint32_t i = 0; i < count && x < width; ++i) {
-                put(four ? ((i % 2 == 0) ? value >> 4 : value & 0x0F) : value);
+            if (!put(count,
+                     [&](uint32_t i) { return four ? ((i % 2 == 0) ? value >> 4 : value & 0x0F) : value; })) {
+                return false;
             }
             continue;
         }
@@ -279,10 +289,10 @@ void DecodeRle(const DibLayout& layout, const uint8_t* data, size_t size, uint8_
             x = 0;
             ++line;
         } else if (value == 1) {
-            return;
+            break;
         } else if (value == 2) {
             if (position + 2 > size) {
-                return;
+                break;
             }
             x += data[position];
             line += data[position + 1];
@@ -290,15 +300,19 @@ void DecodeRle(const DibLayout& layout, const uint8_t* data, size_t size, uint8_
         } else {
             const size_t bytes = four ? (value + 1u) / 2 : value;
             if (position + bytes > size) {
-                return;
+                break;
             }
-            for (uint32_t i = 0; i < value; ++i) {
-                const uint8_t byte = data[position + (four ? i / 2 : i)];
-                put(four ? ((i % 2 == 0) ? byte >> 4 : byte & 0x0F) : byte);
+            const uint8_t* literal = data + position;
+            if (!put(value, [&](uint32_t i) {
+                    const uint8_t byte = literal[four ? i / 2 : i];
+                    return four ? ((i % 2 == 0) ? byte >> 4 : byte & 0x0F) : byte;
+                })) {
+                return false;
             }
             position += (bytes + 1) & ~size_t{1};
         }
     }
+    return true;
 }
 
 // Clears (to transparent) every pixel whose AND-mask bit is set. `mask` rows are bottom-up like the
@@ -326,15 +340,10 @@ bool DecodeDibPixels(const uint8_t* data, size_t size, const DibLayout& layout, 
     const size_t available = size - pixelOffset;
 
     if (layout.compression == kBiRle4 || layout.compression == kBiRle8) {
-        if (!out.Begin(width, height)) {
-            return false;
-        }
-        uint8_t* raster = out.WholeBuffer();
-        if (raster == nullptr) {
-            return false;
-        }
-        DecodeRle(layout, pixels, available, raster);
-        return true;
+        // Every two bytes of a stream that writers fill row by row (each row ends with its own code)
+        // cover at most one row's worth of pixels; a header declaring more is not a picture of this file.
+        const uint64_t plausible = (available / 2) * std::max<uint64_t>(width, 255);
+        return out.Begin(width, height, plausible) && DecodeRle(layout, pixels, available, out);
     }
     if (layout.compression != kBiRgb && layout.compression != kBiBitfields &&
         layout.compression != kBiAlphaBitfields) {

@@ -14,7 +14,8 @@ bool IsBmpSignature(const uint8_t* data, size_t size);
 // 32 bits per pixel, RLE4 and RLE8, bit fields (with an alpha mask only when the header declares one),
 // bottom-up and top-down rows, Windows headers of 40 to 124 bytes and OS/2 headers of 12 to 64 bytes, and
 // an embedded PNG stream. Pixels an RLE stream skips stay transparent; palette indices past the palette
-// are black. Rows are handed to `out` top to bottom (RLE images are assembled whole first).
+// are black. Rows are handed to `out` top to bottom, RLE runs as the stream draws them. An RLE stream far
+// too short for the declared size is refused.
 bool ReadBmp(const uint8_t* data, size_t size, RasterBuilder& out);
 
 // How an icon stores its bitmap: the header's height covers the colour bitmap and the AND mask below it.

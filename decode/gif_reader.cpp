@@ -74,6 +74,17 @@ bool SkipExtension(GifFileType* gif, int& transparentIndex) {
     return true;
 }
 
+// The most pixels `bytes` bytes of LZW data can stand for: codes take at least 3 bits, and the k-th code
+// after a reset stands for at most k + 1 pixels, never more than the 4096 of the largest table.
+uint64_t MaxLzwPixels(uint64_t bytes) {
+    constexpr uint64_t kLongest = 4096;
+    const uint64_t codes = bytes * 8 / 3;
+    if (codes < kLongest) {
+        return codes * (codes + 3) / 2;
+    }
+    return kLongest * (kLongest + 3) / 2 + (codes - kLongest) * kLongest;
+}
+
 } // namespace
 
 bool IsGifSignature(const uint8_t* data, size_t size) {
@@ -125,8 +136,10 @@ bool ReadGif(const uint8_t* data, size_t size, RasterBuilder& out) {
     BuildPalette(frame.ColorMap != nullptr ? frame.ColorMap : gif->SColorMap, transparentIndex, palette);
 
     std::vector<GifPixelType> line;
+    std::vector<uint8_t> colors;
     try {
         line.resize(static_cast<size_t>(frame.Width));
+        colors.resize(static_cast<size_t>(frame.Width) * 4);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -134,59 +147,38 @@ bool ReadGif(const uint8_t* data, size_t size, RasterBuilder& out) {
     const auto top = static_cast<uint32_t>(frame.Top);
     const auto frameWidth = static_cast<uint32_t>(frame.Width);
     const auto frameHeight = static_cast<uint32_t>(frame.Height);
-    const uint32_t visibleEnd = left < canvasWidth ? std::min(canvasWidth, left + frameWidth) : left;
-    auto paint = [&](uint8_t* canvasRow) {
-        for (uint32_t x = left; x < visibleEnd; ++x) {
-            std::memcpy(canvasRow + x * 4, palette[line[x - left]], 4);
-        }
-    };
-    if (!out.Begin(canvasWidth, canvasHeight)) {
+    const uint32_t visibleWidth = left < canvasWidth ? std::min(canvasWidth - left, frameWidth) : 0;
+    // The screen outside the frame stays transparent: only the frame's rows are handed over, so the
+    // work follows the data, and the raster is the (reduced) output.
+    if (!out.Begin(canvasWidth, canvasHeight, MaxLzwPixels(size))) {
         return false;
     }
+    static constexpr uint32_t kStart[] = {0, 4, 2, 1};
+    static constexpr uint32_t kStep[] = {8, 8, 4, 2};
+    const int passes = frame.Interlace ? 4 : 1;
     uint32_t rowsDecoded = 0;
-    bool broken = false;
-
-    if (frame.Interlace) {
-        uint8_t* canvas = out.WholeBuffer();
-        if (canvas == nullptr) {
-            return false;
-        }
-        static constexpr uint32_t kStart[] = {0, 4, 2, 1};
-        static constexpr uint32_t kStep[] = {8, 8, 4, 2};
-        for (int pass = 0; pass < 4 && !broken; ++pass) {
-            for (uint32_t row = kStart[pass]; row < frameHeight; row += kStep[pass]) {
-                if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) {
-                    broken = true;
-                    break;
-                }
-                ++rowsDecoded;
-                if (top + row < canvasHeight) {
-                    paint(canvas + static_cast<uint64_t>(top + row) * canvasWidth * 4);
-                }
-            }
-        }
-        return rowsDecoded > 0;
-    }
-
-    for (uint32_t y = 0; y < canvasHeight; ++y) {
-        uint8_t* row = out.RowBuffer();
-        if (row == nullptr) {
-            return false;
-        }
-        std::memset(row, 0, static_cast<size_t>(canvasWidth) * 4);
-        if (!broken && y >= top && y - top < frameHeight) {
+    for (int pass = 0; pass < passes; ++pass) {
+        const uint32_t first = frame.Interlace ? kStart[pass] : 0;
+        const uint32_t step = frame.Interlace ? kStep[pass] : 1;
+        for (uint32_t row = first; row < frameHeight; row += step) {
             if (DGifGetLine(gif.get(), line.data(), frame.Width) == GIF_ERROR) {
-                broken = true;
-            } else {
-                ++rowsDecoded;
-                paint(row);
+                // Data that ends early keeps the rows decoded so far.
+                return rowsDecoded > 0 && out.PutPixels(0, 0, 1, nullptr, 0);
+            }
+            ++rowsDecoded;
+            if (top + uint64_t{row} >= canvasHeight || visibleWidth == 0) {
+                continue;
+            }
+            for (uint32_t x = 0; x < visibleWidth; ++x) {
+                std::memcpy(&colors[x * 4], palette[line[x]], 4);
+            }
+            if (!out.PutPixels(top + row, left, 1, colors.data(), visibleWidth)) {
+                return false;
             }
         }
-        if (!out.CommitRow()) {
-            return false;
-        }
     }
-    return rowsDecoded > 0 || top >= canvasHeight;
+    // A frame wholly outside the screen leaves it transparent.
+    return out.PutPixels(0, 0, 1, nullptr, 0);
 }
 
 } // namespace decode

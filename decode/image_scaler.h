@@ -5,11 +5,13 @@
 
 namespace decode {
 
-// Hard caps for the WIC-format readers, checked before any raster is allocated: at most 2^28 source
-// pixels are decoded (a 16384 x 16384 image), and no single raster may exceed 1 GiB. Larger images fail
-// cleanly instead of exhausting memory; the two caps meet at 2^28 pixels of 4 bytes.
+// Hard caps for the WIC-format readers, checked before any raster is allocated: a raster holds at most
+// 2^28 pixels (a 16384 x 16384 image) and no single allocation exceeds 1 GiB; the two caps meet at 2^28
+// pixels of 4 bytes. They bound what is allocated: a reader that reduces rows as they arrive may read a
+// larger source, up to kMaxSourcePixels, the work one load may take on.
 inline constexpr uint64_t kMaxDecodedPixels = uint64_t{1} << 28;
 inline constexpr uint64_t kMaxRasterBytes = uint64_t{1} << 30;
+inline constexpr uint64_t kMaxSourcePixels = uint64_t{1} << 30;
 
 enum class ScaleFilter {
     Nearest, // the source pixel nearest each output pixel's centre, the fast choice
@@ -65,6 +67,37 @@ private:
     uint64_t triggerRow = 0;
     std::unique_ptr<uint32_t[]> columns;     // first source column of each output column, plus the end
     std::unique_ptr<uint64_t[]> accumulator; // box: channel sums of the current output row
+};
+
+// Reduces a premultiplied BGRA image whose pixels arrive in any order, as runs of pixels of one source
+// row that lie `step` columns apart (interlaced passes, run-length codes, a frame on a larger screen),
+// into a caller-owned destination raster, which it clears first. Each source pixel is delivered at most
+// once; pixels never delivered count as transparent. The box filter keeps one sum per channel of every
+// output pixel (16 bytes a pixel) and gives exactly RowScaler's result; reductions it cannot hold that way
+// (sums beyond the raster cap, or boxes so large that a sum could overflow) sample the nearest pixel.
+class ScatterScaler {
+public:
+    ScatterScaler() = default;
+    ScatterScaler(const ScatterScaler&) = delete;
+    ScatterScaler& operator=(const ScatterScaler&) = delete;
+
+    bool Start(uint32_t sourceWidth, uint32_t sourceHeight, uint32_t destinationWidth,
+               uint32_t destinationHeight, ScaleFilter filter, uint8_t* destination);
+    void Put(uint32_t y, uint32_t firstColumn, uint32_t step, const uint8_t* pixels, uint32_t count);
+    // Writes the box averages into the destination; the nearest filter has written it already.
+    void Finish();
+
+private:
+    bool started = false;
+    ScaleFilter filter = ScaleFilter::Box;
+    uint32_t sourceWidth = 0;
+    uint32_t sourceHeight = 0;
+    uint32_t destinationWidth = 0;
+    uint32_t destinationHeight = 0;
+    uint8_t* destination = nullptr;
+    std::unique_ptr<uint32_t[]> columns; // box: first source column of each output column, plus the end;
+                                         // nearest: the source column each output column samples
+    std::unique_ptr<uint32_t[]> sums;    // box: channel sums of every output pixel
 };
 
 // Reduces a whole premultiplied BGRA raster; a convenience over RowScaler.

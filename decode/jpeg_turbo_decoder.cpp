@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <numeric>
 #include <string_view>
 
 namespace decode {
@@ -26,19 +27,38 @@ constexpr size_t kBytesPerPixel = 4;
 
 // What the header segments say about the frame, for the memory checks made before decoding.
 struct FrameLayout {
-    bool complete = false;   // a frame header and a first scan header were both found
-    bool multiScan = false;  // progressive, or the first scan leaves components out
-    bool arithmetic = false; // arithmetic entropy coding
-    bool adobe = false;      // an APP14 "Adobe" segment (CMYK stored inverted)
-    uint64_t blocks = 0;     // 8 x 8 blocks of all components, padded as the library pads them
-    uint32_t scans = 0;      // counted for multi-scan frames only (else 1), up to kScanCountLimit
+    bool complete = false;    // a frame header and a first scan header were both found
+    bool multiScan = false;   // progressive, or the first scan leaves components out
+    bool arithmetic = false;  // arithmetic entropy coding
+    bool adobe = false;       // an APP14 "Adobe" segment (CMYK stored inverted)
+    uint64_t blocks = 0;      // 8 x 8 blocks of all components, padded as the library pads them
+    uint32_t scans = 0;       // counted for multi-scan frames only (else 1), up to kScanCountLimit
+    uint64_t blockVisits = 0; // multi-scan frames: the blocks of the components each scan covers, summed
+};
+
+// The components of a frame: their ids and padded block counts.
+struct FrameComponents {
+    uint32_t count = 0;
+    uint8_t ids[4] = {};
+    uint64_t blocks[4] = {};
+
+    // Blocks of the components a scan header (its payload) lists; unknown ids count as the largest.
+    uint64_t ScanBlocks(const uint8_t* payload, size_t payloadLength) const {
+        uint64_t total = 0;
+        const size_t listed = payloadLength >= 1 ? std::min<size_t>(payload[0], (payloadLength - 1) / 2) : 0;
+        for (size_t i = 0; i < listed; ++i) {
+            const uint8_t* found = std::find(ids, ids + count, payload[1 + 2 * i]);
+            total += found != ids + count ? blocks[found - ids] : *std::max_element(blocks, blocks + count);
+        }
+        return total;
+    }
 };
 
 // The library refuses files with more scans than this (TJFLAG_LIMITSCANS); counting stops there.
 constexpr uint32_t kScanCountLimit = 501;
 
 // Every scan of a multi-scan frame visits the blocks of its components, even when its data is missing.
-// Bounds sum of scans x blocks so that a small hostile file cannot make the decoder spin for minutes.
+// Bounds the block visits of all scans so that a hostile file cannot make the decoder spin for minutes.
 constexpr uint64_t kMaxJpegScanBlockVisits = uint64_t{1} << 30;
 // The arithmetic decoder keeps decoding (zeros) past the end of the data, at a high cost per block;
 // large declared sizes are refused for it.
@@ -63,7 +83,9 @@ bool IsArithmeticFrame(uint8_t marker) {
 // Counts the scan headers from `offset` (just after the first scan's header) to the end of the image,
 // stepping over entropy-coded data: inside it 0xFF is followed by 0x00 (stuffing), a restart marker
 // or a fill byte; anything else is the next marker.
-uint32_t CountScans(const uint8_t* bytes, size_t size, size_t offset) {
+// Block visits are summed into `visits`, over the components each scan lists.
+uint32_t CountScans(const uint8_t* bytes, size_t size, size_t offset, const FrameComponents& components,
+                    uint64_t& visits) {
     uint32_t scans = 1;
     while (scans < kScanCountLimit && offset + 1 < size) {
         const void* found = std::memchr(bytes + offset, 0xFF, size - offset - 1);
@@ -79,10 +101,13 @@ uint32_t CountScans(const uint8_t* bytes, size_t size, size_t offset) {
         if (marker == 0xD9 || offset + 4 > size) {
             break;
         }
+        const size_t length = ReadBigEndian16(bytes + offset + 2);
         if (marker == 0xDA) {
             ++scans;
+            const size_t available = std::min(size - offset - 4, length >= 2 ? length - 2 : 0);
+            visits += components.ScanBlocks(bytes + offset + 4, available);
         }
-        offset += 2 + ReadBigEndian16(bytes + offset + 2);
+        offset += 2 + length;
     }
     return scans;
 }
@@ -101,6 +126,7 @@ FrameLayout InspectFrame(const uint8_t* bytes, size_t size) {
     uint32_t componentCount = 0;
     uint8_t horizontal[4] = {};
     uint8_t vertical[4] = {};
+    FrameComponents components;
     size_t offset = 2;
     while (offset + 4 <= size) {
         if (bytes[offset] != 0xFF) {
@@ -135,9 +161,20 @@ FrameLayout InspectFrame(const uint8_t* bytes, size_t size) {
             }
             for (uint32_t c = 0; c < componentCount; ++c) {
                 const uint8_t factors = payload[6 + 3 * c + 1];
+                components.ids[c] = payload[6 + 3 * c];
                 horizontal[c] = static_cast<uint8_t>(std::clamp(factors >> 4, 1, 4));
                 vertical[c] = static_cast<uint8_t>(std::clamp(factors & 0x0F, 1, 4));
             }
+            const uint32_t maxH = *std::max_element(horizontal, horizontal + componentCount);
+            const uint32_t maxV = *std::max_element(vertical, vertical + componentCount);
+            for (uint32_t c = 0; c < componentCount; ++c) {
+                const uint64_t columns = (uint64_t{frameWidth} * horizontal[c] + maxH * 8 - 1) / (maxH * 8);
+                const uint64_t rows = (uint64_t{frameHeight} * vertical[c] + maxV * 8 - 1) / (maxV * 8);
+                const uint64_t paddedColumns = (columns + horizontal[c] - 1) / horizontal[c] * horizontal[c];
+                const uint64_t paddedRows = (rows + vertical[c] - 1) / vertical[c] * vertical[c];
+                components.blocks[c] = paddedColumns * paddedRows;
+            }
+            components.count = componentCount;
             haveFrame = true;
         } else if (marker == 0xEE && payloadLength >= 5 && std::memcmp(payload, "Adobe", 5) == 0) {
             layout.adobe = true;
@@ -148,31 +185,41 @@ FrameLayout InspectFrame(const uint8_t* bytes, size_t size) {
             layout.complete = true;
             layout.multiScan = IsProgressiveFrame(frameMarker) || payload[0] < componentCount;
             layout.arithmetic = IsArithmeticFrame(frameMarker);
-            layout.scans = layout.multiScan ? CountScans(bytes, size, offset + 2 + length) : 1;
+            layout.blocks =
+                std::accumulate(components.blocks, components.blocks + componentCount, uint64_t{0});
+            if (layout.multiScan) {
+                layout.blockVisits = components.ScanBlocks(payload, payloadLength);
+                layout.scans = CountScans(bytes, size, offset + 2 + length, components, layout.blockVisits);
+            } else {
+                layout.scans = 1;
+            }
             break;
         }
         offset += 2 + length;
     }
-    if (layout.complete) {
-        const uint32_t maxH = *std::max_element(horizontal, horizontal + componentCount);
-        const uint32_t maxV = *std::max_element(vertical, vertical + componentCount);
-        for (uint32_t c = 0; c < componentCount; ++c) {
-            const uint64_t columns = (uint64_t{frameWidth} * horizontal[c] + maxH * 8 - 1) / (maxH * 8);
-            const uint64_t rows = (uint64_t{frameHeight} * vertical[c] + maxV * 8 - 1) / (maxV * 8);
-            const uint64_t paddedColumns = (columns + horizontal[c] - 1) / horizontal[c] * horizontal[c];
-            const uint64_t paddedRows = (rows + vertical[c] - 1) / vertical[c] * vertical[c];
-            layout.blocks += paddedColumns * paddedRows;
-        }
-    }
     return layout;
 }
 
-bool LayoutWithinLimits(const FrameLayout& layout, uint32_t width, uint32_t height) {
+// Beyond the absolute limits, the work of a multi-scan frame must follow the data present. A Huffman-coded
+// first scan spends at least one bit on every block, so a real image's file holds at least one byte per
+// 8 blocks (1024 coefficient bytes). Each scan visits every block of its components even where its data
+// is missing, at up to 40 ns a block; real files need a few visits per byte (a 100-megapixel progressive
+// photograph about 3), crafted ones thousands. Below the floors every file may go up to the absolute
+// limits.
+constexpr uint64_t kCoefficientBytesPerFileByte = 1024;
+constexpr uint64_t kCoefficientBytesFloor = uint64_t{64} << 20;
+constexpr uint64_t kScanBlockVisitsPerFileByte = 8;
+constexpr uint64_t kScanBlockVisitsFloor = uint64_t{1} << 25;
+
+bool LayoutWithinLimits(const FrameLayout& layout, uint32_t width, uint32_t height, size_t fileBytes) {
     if (!layout.complete) {
         return false;
     }
-    if (layout.multiScan && (layout.blocks * 64 * 2 > kMaxJpegCoefficientBytes ||
-                             layout.blocks * layout.scans > kMaxJpegScanBlockVisits)) {
+    const uint64_t coefficientLimit = std::min(
+        kMaxJpegCoefficientBytes, std::max(kCoefficientBytesFloor, fileBytes * kCoefficientBytesPerFileByte));
+    const uint64_t visitLimit = std::min(
+        kMaxJpegScanBlockVisits, std::max(kScanBlockVisitsFloor, fileBytes * kScanBlockVisitsPerFileByte));
+    if (layout.multiScan && (layout.blocks * 64 * 2 > coefficientLimit || layout.blockVisits > visitLimit)) {
         return false;
     }
     return !layout.arithmetic || uint64_t{width} * height <= kMaxArithmeticCodedPixels;
@@ -265,7 +312,11 @@ uint32_t ScaleJpegDimension(uint32_t dimension, JpegScalingFactor factor) {
 }
 
 bool JpegWorkWithinLimits(const uint8_t* bytes, size_t size, uint32_t width, uint32_t height) {
-    return bytes != nullptr && LayoutWithinLimits(InspectFrame(bytes, size), width, height);
+    return bytes != nullptr && LayoutWithinLimits(InspectFrame(bytes, size), width, height, size);
+}
+
+bool JpegFailedOnlyWithWarnings(void* handle) {
+    return FailedOnlyWithWarnings(handle);
 }
 
 std::vector<uint8_t> ExtractIccProfile(const uint8_t* bytes, size_t size) {
@@ -331,7 +382,8 @@ bool JpegTurboDecoder::Load(const std::string& path, uint32_t targetWidth, uint3
         return false;
     }
     const platform::Settings& settings = platform::GlobalSettings();
-    if (settings.ultraHdrDecode && TryDecodeUltraHdr(bytes.data(), bytes.size())) {
+    if (settings.ultraHdrDecode &&
+        TryDecodeUltraHdr(bytes.data(), bytes.size(), targetWidth, targetHeight, highQuality)) {
         return true;
     }
     DecodeRequest request;
@@ -355,16 +407,19 @@ bool JpegTurboDecoder::LoadFromMemory(const uint8_t* bytes, uint64_t size, uint3
     return Decode(bytes, static_cast<size_t>(size), targetWidth, targetHeight, request);
 }
 
-bool JpegTurboDecoder::TryDecodeUltraHdr(const uint8_t* bytes, size_t size) {
+bool JpegTurboDecoder::TryDecodeUltraHdr(const uint8_t* bytes, size_t size, uint32_t targetWidth,
+                                         uint32_t targetHeight, bool highQuality) {
     if (size < kUltraHdrMinimumFileSize || !IsUltraHdrImage(bytes, size)) {
         return false;
     }
-    // The sRGB rendition of a gain-map image is its primary image at full size, decoded accurately; the
-    // gain map only matters for HDR output. A primary image too large for full size fails here and is
-    // then decoded the ordinary way.
+    // The sRGB rendition of a gain-map image is its primary image, decoded accurately and, like any
+    // JPEG, straight to the target's scale; the gain map only matters for HDR output. A primary image
+    // that cannot be decoded this way fails here and is then decoded the ordinary way.
     DecodeRequest request;
+    request.rule = highQuality ? JpegScaleRule::Cover : JpegScaleRule::Fit;
+    request.retryRule = JpegScaleRule::Fit;
     request.flags = TJFLAG_ACCURATEDCT;
-    if (!Decode(bytes, size, 0, 0, request)) {
+    if (!Decode(bytes, size, targetWidth, targetHeight, request)) {
         Reset();
         return false;
     }
@@ -397,7 +452,7 @@ bool JpegTurboDecoder::Decode(const uint8_t* bytes, size_t size, uint32_t target
     // The walk reads segments as the library does; a header the library accepted but the walk could not
     // follow is refused rather than decoded unchecked.
     const FrameLayout layout = InspectFrame(bytes, size);
-    if (!LayoutWithinLimits(layout, sourceWidth, sourceHeight)) {
+    if (!LayoutWithinLimits(layout, sourceWidth, sourceHeight, size)) {
         return false;
     }
 

@@ -33,6 +33,11 @@ enum class JpegScaleRule {
 // the full-size raster could not be had and a smaller one must be tried.
 enum class JpegFullDecodePreference { Honour, Ignore };
 
+// Whether a failed decompression call only recovered from damaged or truncated data (a usable picture,
+// grey where data is missing) rather than stopping at a fatal error. Every decoder of JPEG data judges
+// the library's result with it.
+bool JpegFailedOnlyWithWarnings(void* handle);
+
 // Picks the factor for decoding a w x h JPEG for a tw x th target from the library's factor list.
 // No target (tw or th 0) gives 1/1.
 JpegScalingFactor ChooseJpegScale(uint32_t width, uint32_t height, uint32_t targetWidth,
@@ -47,9 +52,9 @@ uint32_t ScaleJpegDimension(uint32_t dimension, JpegScalingFactor factor);
 std::vector<uint8_t> ExtractIccProfile(const uint8_t* bytes, size_t size);
 
 // Whether decoding the JPEG in `bytes`, whose header declares width x height, stays within the limits
-// set for hostile files: the coefficient memory and block visits of multi-scan frames, and the size of
-// arithmetic-coded frames. False too when the header walk cannot reach the first scan. Every decoder of
-// JPEG data checks this before decoding.
+// set for hostile files: the coefficient memory and block visits of multi-scan frames (bounded by the
+// data the file holds as well as absolutely), and the size of arithmetic-coded frames. False too when the
+// header walk cannot reach the first scan. Every decoder of JPEG data checks this before decoding.
 bool JpegWorkWithinLimits(const uint8_t* bytes, size_t size, uint32_t width, uint32_t height);
 
 // The JPEG decoder over TurboJPEG. Decodes straight to a reduced (or enlarged) size with DCT scaling,
@@ -75,7 +80,8 @@ private:
         int flags = 0;
     };
 
-    bool TryDecodeUltraHdr(const uint8_t* bytes, size_t size);
+    bool TryDecodeUltraHdr(const uint8_t* bytes, size_t size, uint32_t targetWidth, uint32_t targetHeight,
+                           bool highQuality);
     bool Decode(const uint8_t* bytes, size_t size, uint32_t targetWidth, uint32_t targetHeight,
                 const DecodeRequest& request);
 

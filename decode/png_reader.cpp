@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <png.h>
+#include <sys/stat.h>
 
 namespace decode {
 
@@ -15,6 +16,7 @@ struct PngInput {
     size_t size;
     size_t offset;
     std::FILE* file;
+    uint64_t totalBytes; // of the whole input, for judging the declared size
 };
 
 // Everything the decoding function touches lives here, outside the frame that libpng's error handler
@@ -25,7 +27,11 @@ struct PngJob {
     std::vector<uint8_t>* iccProfile;
     const uint8_t* iccData;
     png_uint_32 iccSize;
+    std::unique_ptr<uint8_t[]> passRow; // one row of an interlaced pass
 };
+
+// Deflate's best case: 1032 raw bytes from one compressed byte.
+constexpr uint64_t kMaxDeflateRatio = 1032;
 
 void ReadFromMemory(png_structp png, png_bytep destination, size_t length) {
     auto* input = static_cast<PngInput*>(png_get_io_ptr(png));
@@ -70,6 +76,9 @@ int DecodePng(png_structp png, png_infop info, PngJob* job) {
     int colorType = 0;
     int interlace = 0;
     png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
+    // Samples as stored, before any expansion: what the compressed data has to hold.
+    const uint64_t storedBits = uint64_t(bitDepth) * png_get_channels(png, info);
+    const uint64_t plausiblePixels = job->input.totalBytes * kMaxDeflateRatio * 8 / storedBits;
 
     if (job->iccProfile != nullptr && png_get_valid(png, info, PNG_INFO_iCCP) != 0) {
         png_charp name = nullptr;
@@ -95,26 +104,35 @@ int DecodePng(png_structp png, png_infop info, PngJob* job) {
     if (!hasAlpha) {
         png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
     }
-    const int passes = png_set_interlace_handling(png);
+    // Interlaced images are read pass by pass, without libpng's own deinterlacing (which needs the whole
+    // raster): each pass row goes to the builder as a run of pixels spaced like the pass.
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4 || !job->out->Begin(width, height)) {
+    if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4 ||
+        !job->out->Begin(width, height, plausiblePixels)) {
         return 0;
     }
 
-    if (passes > 1) {
-        uint8_t* whole = job->out->WholeBuffer();
-        if (whole == nullptr) {
+    if (interlace != PNG_INTERLACE_NONE) {
+        job->passRow = AllocateRaster(uint64_t{width} * 4);
+        uint8_t* row = job->passRow.get();
+        if (row == nullptr) {
             return 0;
         }
-        const size_t stride = static_cast<size_t>(width) * 4;
-        for (int pass = 0; pass < passes; ++pass) {
-            for (png_uint_32 y = 0; y < height; ++y) {
-                png_read_row(png, whole + y * stride, nullptr);
+        for (int pass = 0; pass < 7; ++pass) {
+            const png_uint_32 rows = PNG_PASS_ROWS(height, pass);
+            const png_uint_32 columns = PNG_PASS_COLS(width, pass);
+            if (rows == 0 || columns == 0) {
+                continue; // libpng skips empty passes too
             }
-        }
-        if (hasAlpha) {
-            for (png_uint_32 y = 0; y < height; ++y) {
-                PremultiplyRow(whole + y * stride, width);
+            for (png_uint_32 r = 0; r < rows; ++r) {
+                png_read_row(png, row, nullptr);
+                if (hasAlpha) {
+                    PremultiplyRow(row, columns);
+                }
+                if (!job->out->PutPixels(PNG_ROW_FROM_PASS_ROW(r, pass), PNG_PASS_START_COL(pass),
+                                         PNG_PASS_COL_OFFSET(pass), row, columns)) {
+                    return 0;
+                }
             }
         }
         return 1;
@@ -153,7 +171,7 @@ bool Read(PngInput input, RasterBuilder& out, std::vector<uint8_t>* iccProfile) 
         png_destroy_read_struct(&png, nullptr, nullptr);
         return false;
     }
-    PngJob job{input, &out, iccProfile, nullptr, 0};
+    PngJob job{input, &out, iccProfile, nullptr, 0, nullptr};
     png_set_read_fn(png, &job.input, ReadFromMemory);
     // Dimensions beyond the pixel cap are refused by the builder; these only stop absurd headers early.
     png_set_user_limits(png, 1u << 24, 1u << 24);
@@ -169,11 +187,15 @@ bool Read(PngInput input, RasterBuilder& out, std::vector<uint8_t>* iccProfile) 
 } // namespace
 
 bool ReadPng(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<uint8_t>* iccProfile) {
-    return IsPngSignature(data, size) && Read(PngInput{data, size, 0, nullptr}, out, iccProfile);
+    return IsPngSignature(data, size) && Read(PngInput{data, size, 0, nullptr, size}, out, iccProfile);
 }
 
 bool ReadPngFile(std::FILE* file, RasterBuilder& out, std::vector<uint8_t>* iccProfile) {
-    return file != nullptr && Read(PngInput{nullptr, 0, 0, file}, out, iccProfile);
+    struct stat status {};
+    if (file == nullptr || fstat(fileno(file), &status) != 0 || status.st_size <= 0) {
+        return false;
+    }
+    return Read(PngInput{nullptr, 0, 0, file, static_cast<uint64_t>(status.st_size)}, out, iccProfile);
 }
 
 } // namespace decode

@@ -13,7 +13,8 @@ bool IsPngSignature(const uint8_t* data, size_t size);
 
 // Decodes the PNG in `data` (every bit depth and colour type, palette transparency, interlacing; the
 // default image of an animated PNG) into `out` as premultiplied BGRA. Samples are kept as stored: no
-// gamma correction. Rows of non-interlaced images are handed over as they are decoded. The embedded ICC
+// gamma correction. Rows are handed over as they are decoded, those of interlaced images pass by pass; a
+// header declaring more than the compressed data could hold is refused. The embedded ICC
 // profile, when `iccProfile` is given and the file has one, is copied there. False for anything libpng
 // rejects, including truncated and corrupt data.
 bool ReadPng(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<uint8_t>* iccProfile);

@@ -96,10 +96,11 @@ bool ReadJpeg(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
     if (raster == nullptr) {
         return false;
     }
-    // A warning (typically data that ends early) still leaves a usable picture, grey where data is missing.
+    // A warning (typically data that ends early) still leaves a usable picture, grey where data is missing;
+    // a warning followed by a fatal error does not.
     if (tjDecompress2(handle.get(), data, static_cast<unsigned long>(size), raster, width, width * 4, height,
                       TJPF_BGRA, TJFLAG_NOREALLOC | TJFLAG_LIMITSCANS) != 0 &&
-        tjGetErrorCode(handle.get()) != TJERR_WARNING) {
+        !JpegFailedOnlyWithWarnings(handle.get())) {
         return false;
     }
     if (iccProfile != nullptr) {

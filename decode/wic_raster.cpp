@@ -33,8 +33,10 @@ void SetOpaque(uint8_t* pixels, uint32_t count) {
     }
 }
 
-bool RasterBuilder::Begin(uint32_t width, uint32_t height) {
-    if (started || width == 0 || height == 0 || uint64_t{width} * height > kMaxDecodedPixels) {
+bool RasterBuilder::Begin(uint32_t width, uint32_t height, uint64_t plausiblePixels) {
+    const uint64_t pixelCount = uint64_t{width} * height;
+    if (started || width == 0 || height == 0 || pixelCount > kMaxSourcePixels ||
+        (pixelCount > kAlwaysPlausiblePixels && pixelCount > plausiblePixels)) {
         return false;
     }
     started = true;
@@ -44,7 +46,7 @@ bool RasterBuilder::Begin(uint32_t width, uint32_t height) {
         ComputeScaledSize(width, height, request.targetWidth, request.targetHeight, request.fullDecode);
     outputWidth = size.width;
     outputHeight = size.height;
-    return uint64_t{outputWidth} * outputHeight * 4 <= kMaxRasterBytes;
+    return uint64_t{outputWidth} * outputHeight <= kMaxDecodedPixels;
 }
 
 bool RasterBuilder::EnsureOutput() {
@@ -86,8 +88,50 @@ bool RasterBuilder::CommitRow() {
     return true;
 }
 
+bool RasterBuilder::PutPixels(uint32_t y, uint32_t firstColumn, uint32_t step, const uint8_t* pixels,
+                              uint32_t count) {
+    if (!started || (mode != Mode::None && mode != Mode::Runs)) {
+        return false;
+    }
+    if (mode == Mode::None) {
+        if (!EnsureOutput()) {
+            return false;
+        }
+        if (IsScaled()) {
+            if (!scatter.Start(sourceWidth, sourceHeight, outputWidth, outputHeight, Filter(),
+                               output.get())) {
+                return false;
+            }
+        } else {
+            std::memset(output.get(), 0, uint64_t{outputWidth} * outputHeight * 4);
+        }
+        mode = Mode::Runs;
+    }
+    if (count == 0) {
+        return true;
+    }
+    if (IsScaled()) {
+        scatter.Put(y, firstColumn, step, pixels, count);
+        return true;
+    }
+    if (y >= sourceHeight || step == 0 || firstColumn >= sourceWidth) {
+        return true;
+    }
+    count = static_cast<uint32_t>(std::min<uint64_t>(count, (sourceWidth - 1 - firstColumn) / step + 1));
+    uint8_t* row = output.get() + uint64_t{y} * sourceWidth * 4;
+    if (step == 1) {
+        std::memcpy(row + uint64_t{firstColumn} * 4, pixels, uint64_t{count} * 4);
+    } else {
+        for (uint64_t i = 0, column = firstColumn; i < count; ++i, column += step) {
+            std::memcpy(row + column * 4, pixels + i * 4, 4);
+        }
+    }
+    return true;
+}
+
 uint8_t* RasterBuilder::WholeBuffer() {
-    if (!started || mode == Mode::Rows) {
+    if (!started || mode == Mode::Rows || mode == Mode::Runs ||
+        uint64_t{sourceWidth} * sourceHeight > kMaxDecodedPixels) {
         return nullptr;
     }
     if (mode == Mode::Whole) {
@@ -108,6 +152,13 @@ bool RasterBuilder::Finish(std::unique_ptr<uint8_t[]>& pixels) {
             return false;
         }
         row.reset();
+        pixels = std::move(output);
+        return pixels != nullptr;
+    }
+    if (mode == Mode::Runs) {
+        if (IsScaled()) {
+            scatter.Finish();
+        }
         pixels = std::move(output);
         return pixels != nullptr;
     }

@@ -18,18 +18,22 @@ struct RasterRequest {
 // Collects a reader's premultiplied BGRA output and reduces it to the requested size.
 //
 // A reader declares the source size with Begin and then either hands over rows strictly from top to
-// bottom (RowBuffer + CommitRow) or fills one full-size raster (WholeBuffer). Row by row, a scaled image
-// is reduced as the rows arrive, so only one source row and the small result are ever held; unscaled rows
-// land directly in the result. Every allocation is checked against the caps of image_scaler.h and
-// made without throwing.
+// bottom (RowBuffer + CommitRow), or runs of pixels in any order (PutPixels), or fills one full-size
+// raster (WholeBuffer). Rows and runs are reduced as they arrive, so a scaled image never needs its
+// source raster: only the result (and, for runs, its box sums) is held. Every allocation is checked
+// against the caps of image_scaler.h and made without throwing.
 class RasterBuilder {
 public:
     explicit RasterBuilder(const RasterRequest& request) : request(request) {}
     RasterBuilder(const RasterBuilder&) = delete;
     RasterBuilder& operator=(const RasterBuilder&) = delete;
 
-    // False for an empty image or one beyond the caps. Fixes the output size. Only once per builder.
-    bool Begin(uint32_t width, uint32_t height);
+    // Fixes the output size; only once per builder. False for an empty image, a source beyond
+    // kMaxSourcePixels or an output beyond the raster caps, and for a source larger than
+    // `plausiblePixels`: the most pixels the reader's input could fill at its format's best compression
+    // (a tiny file declaring a huge image). Sources of up to kAlwaysPlausiblePixels are never judged.
+    bool Begin(uint32_t width, uint32_t height, uint64_t plausiblePixels = UINT64_MAX);
+    static constexpr uint64_t kAlwaysPlausiblePixels = uint64_t{1} << 22;
 
     uint32_t SourceWidth() const { return sourceWidth; }
     uint32_t SourceHeight() const { return sourceHeight; }
@@ -43,8 +47,14 @@ public:
     bool CommitRow();
     uint32_t RowsCommitted() const { return nextRow; }
 
+    // Run mode: `count` premultiplied BGRA pixels of source row y, at columns firstColumn,
+    // firstColumn + step, ... (interlaced passes, run-length codes, a frame on a larger screen). Each
+    // source pixel at most once; pixels never put stay transparent. False outside run mode or when the
+    // output cannot be allocated.
+    bool PutPixels(uint32_t y, uint32_t firstColumn, uint32_t step, const uint8_t* pixels, uint32_t count);
+
     // Whole mode: the full-size raster (stride SourceWidth * 4), zero-filled, written in any order.
-    // Null beyond the caps, on allocation failure or after rows were committed.
+    // Null beyond the raster caps, on allocation failure or in another mode.
     uint8_t* WholeBuffer();
 
     // Hands the finished raster (OutputWidth x OutputHeight, stride OutputWidth * 4) to the caller.
@@ -52,7 +62,7 @@ public:
     bool Finish(std::unique_ptr<uint8_t[]>& pixels);
 
 private:
-    enum class Mode { None, Rows, Whole };
+    enum class Mode { None, Rows, Runs, Whole };
 
     bool EnsureOutput();
     ScaleFilter Filter() const { return request.highQuality ? ScaleFilter::Box : ScaleFilter::Nearest; }
@@ -69,6 +79,7 @@ private:
     // Row mode with scaling: the row being filled, handed to the scaler on commit.
     std::unique_ptr<uint8_t[]> row;
     RowScaler scaler;
+    ScatterScaler scatter;
     uint32_t nextRow = 0;
 };
 

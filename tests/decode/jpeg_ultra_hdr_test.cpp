@@ -68,7 +68,7 @@ TEST(UltraHdr, DetectsGainMapFilesByMpfAndXmp) {
     EXPECT_FALSE(SampleIsUltraHdr("exif_orientation/Landscape_1.jpg"));
 }
 
-TEST(UltraHdr, LargeGainMapFilesDecodeTheirPrimaryImageAtFullSize) {
+TEST(UltraHdr, LargeGainMapFilesDecodeTheirPrimaryImageScaledToTheTarget) {
     const platform::Settings saved = platform::GlobalSettings();
     platform::Settings& settings = platform::GlobalSettings();
     settings.jpegFullDecode = false;
@@ -79,11 +79,15 @@ TEST(UltraHdr, LargeGainMapFilesDecodeTheirPrimaryImageAtFullSize) {
     const std::string largePath = folder.Write("large.jpg", large);
 
     settings.ultraHdrDecode = true;
+    JpegTurboDecoder fitted;
+    ASSERT_TRUE(fitted.Load(largePath, 256, 256, false));
+    EXPECT_TRUE(fitted.IsUltraHdrDecode());
+    EXPECT_EQ(fitted.GetWidth(), 256u); // DCT scaling to the target, like any JPEG
+    EXPECT_EQ(fitted.GetSourceWidth(), 1024u);
     JpegTurboDecoder decoder;
-    ASSERT_TRUE(decoder.Load(largePath, 256, 256, false));
+    ASSERT_TRUE(decoder.Load(largePath, 0, 0, false));
     EXPECT_TRUE(decoder.IsUltraHdrDecode());
-    EXPECT_EQ(decoder.GetWidth(), 1024u); // the target is not used
-    EXPECT_EQ(decoder.GetSourceWidth(), 1024u);
+    EXPECT_EQ(decoder.GetWidth(), 1024u);
     const testing_support::Rgb expected = testing_support::NoisePixel(7, 9);
     const uint8_t* pixel = decoder.GetPixels() + 9 * decoder.GetStride() + 7 * 4;
     EXPECT_NEAR(pixel[2], expected.red, 24);

@@ -1,0 +1,225 @@
+// Crafted files that once made the decoders allocate or work far beyond what their data holds, or take a
+// library's error for success. Each must fail cleanly, or decode into a raster bounded by the output.
+#include "decode/jpeg_turbo_decoder.h"
+#include "decode/wic_decoder.h"
+#include "tests/support/png_writer.h"
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+
+// The sanitizer runtime's allocation hooks, present in the sanitizer builds only.
+extern "C" {
+int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                              void (*)(const volatile void*)) __attribute__((weak));
+size_t __sanitizer_get_allocated_size(const volatile void*) __attribute__((weak));
+}
+
+namespace {
+
+// The peak of the bytes allocated and not yet freed while watching.
+class AllocationWatch {
+public:
+    static bool Available() { return Installed(); }
+    AllocationWatch() {
+        live = 0;
+        peak = 0;
+        watching = Installed();
+    }
+    ~AllocationWatch() { watching = false; }
+    int64_t PeakBytes() const { return peak; }
+
+private:
+    static bool Installed() {
+        static const bool installed = __sanitizer_install_malloc_and_free_hooks != nullptr &&
+                                      __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree) != 0;
+        return installed;
+    }
+    static void OnMalloc(const volatile void*, size_t size) {
+        if (watching) {
+            const int64_t now = live += static_cast<int64_t>(size);
+            int64_t seen = peak;
+            while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+            }
+        }
+    }
+    static void OnFree(const volatile void* pointer) {
+        if (watching && pointer != nullptr) {
+            live -= static_cast<int64_t>(__sanitizer_get_allocated_size(pointer));
+        }
+    }
+    static inline std::atomic<bool> watching{false};
+    static inline std::atomic<int64_t> live{0};
+    static inline std::atomic<int64_t> peak{0};
+};
+
+void Put16(std::vector<uint8_t>& out, uint32_t value) {
+    out.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+void Put32(std::vector<uint8_t>& out, uint32_t value) {
+    Put16(out, value & 0xFFFF);
+    Put16(out, value >> 16);
+}
+
+// A GIF whose screen is side x side with a 1 x 1 frame (35 bytes).
+std::vector<uint8_t> TinyFrameGif(uint32_t side, bool interlaced) {
+    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
+    Put16(out, side);
+    Put16(out, side);
+    out.insert(out.end(), {0x80, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x2C});
+    Put32(out, 0);
+    Put16(out, 1);
+    Put16(out, 1);
+    out.push_back(interlaced ? 0x40 : 0);
+    out.insert(out.end(), {0x02, 0x02, 0x44, 0x01, 0x00, 0x3B});
+    return out;
+}
+
+// An 8-bit RLE BMP of side x side: every row one run of colour 1 and an end-of-line code, or (short)
+// only a few runs for the whole image.
+std::vector<uint8_t> RleBmp(uint32_t side, bool everyRow) {
+    std::vector<uint8_t> stream;
+    for (uint32_t y = 0; y < (everyRow ? side : 1); ++y) {
+        for (uint32_t x = 0; x < side; x += 255) {
+            stream.push_back(static_cast<uint8_t>(std::min<uint32_t>(255, side - x)));
+            stream.push_back(1);
+        }
+        stream.insert(stream.end(), {0, 0});
+    }
+    stream.insert(stream.end(), {0, 1});
+    std::vector<uint8_t> out = {'B', 'M'};
+    const uint32_t offset = 14 + 40 + 8;
+    Put32(out, offset + static_cast<uint32_t>(stream.size()));
+    Put32(out, 0);
+    Put32(out, offset);
+    for (const uint32_t value : {40u, side, side}) {
+        Put32(out, value);
+    }
+    Put16(out, 1);
+    Put16(out, 8);
+    for (const uint32_t value : {1u, static_cast<uint32_t>(stream.size()), 2835u, 2835u, 2u, 0u}) {
+        Put32(out, value);
+    }
+    out.insert(out.end(), {0, 0, 0xFF, 0, 0, 0xFF, 0, 0}); // red, green
+    out.insert(out.end(), stream.begin(), stream.end());
+    return out;
+}
+
+// An interlaced 1-bit grey PNG of side x side, all white; `complete` false keeps only its header.
+std::vector<uint8_t> InterlacedPng(uint32_t side, bool complete) {
+    testing_support::PngFormat format;
+    format.color = testing_support::PngColor::Gray;
+    format.bitDepth = 1;
+    format.interlaced = true;
+    format.compressionLevel = 9;
+    std::vector<uint8_t> png = testing_support::EncodePng(
+        complete ? side : 1, complete ? side : 1, format,
+        std::vector<uint8_t>(
+            testing_support::PngRowBytes(complete ? side : 1, format) * (complete ? side : 1), 0xFF));
+    if (!complete) {
+        // Declare side x side over the data of one pixel (the header's CRC is not checked by the reader's
+        // caller; libpng checks it, so rewrite it too).
+        for (int i = 0; i < 4; ++i) {
+            png[16 + i] = png[20 + i] = static_cast<uint8_t>(side >> (24 - 8 * i));
+        }
+        uint32_t crc = 0xFFFFFFFF;
+        for (size_t i = 12; i < 29; ++i) {
+            crc ^= png[i];
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+            }
+        }
+        crc = ~crc;
+        for (int i = 0; i < 4; ++i) {
+            png[29 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+        }
+    }
+    return png;
+}
+
+// A progressive 8-bit grey JPEG of side x side with `scans` scans of (almost) no data.
+std::vector<uint8_t> EmptyProgressiveJpeg(uint32_t side, int scans) {
+    std::vector<uint8_t> out = {0xFF, 0xD8};
+    const auto segment = [&out](uint8_t marker, std::vector<uint8_t> payload) {
+        out.insert(out.end(), {0xFF, marker, static_cast<uint8_t>((payload.size() + 2) >> 8),
+                               static_cast<uint8_t>(payload.size() + 2)});
+        out.insert(out.end(), payload.begin(), payload.end());
+    };
+    std::vector<uint8_t> quantisation(65, 1);
+    quantisation[0] = 0;
+    segment(0xDB, quantisation);
+    segment(0xC2, {8, static_cast<uint8_t>(side >> 8), static_cast<uint8_t>(side),
+                   static_cast<uint8_t>(side >> 8), static_cast<uint8_t>(side), 1, 1, 0x11, 0});
+    segment(0xC4, {0x00, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    segment(0xC4, {0x10, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE0});
+    for (int scan = 0; scan < scans; ++scan) {
+        const bool dc = scan == 0 || scan % 2 == 0;
+        segment(0xDA, {1, 1, 0, static_cast<uint8_t>(dc ? 0 : 1), static_cast<uint8_t>(dc ? 0 : 63),
+                       static_cast<uint8_t>(scan == 0 ? 0x01 : (dc ? 0x10 : 0x00))});
+        out.push_back(0);
+    }
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+}
+
+struct HostileCase {
+    const char* name;
+    std::function<std::vector<uint8_t>()> make;
+    uint32_t target;      // square target side; 0 for full size
+    uint32_t decodedSide; // 0: must fail
+    int64_t maximumBytes; // peak live allocation while decoding
+};
+
+TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
+    constexpr int64_t kMiB = 1 << 20;
+    const HostileCase cases[] = {
+        // Declared sizes no data could fill fail at once.
+        {"35-byte GIF, 16384^2 screen", [] { return TinyFrameGif(16384, false); }, 1080, 0, kMiB},
+        {"35-byte interlaced GIF", [] { return TinyFrameGif(16384, true); }, 1080, 0, kMiB},
+        {"RLE8 BMP 16384^2 of one row", [] { return RleBmp(16384, false); }, 1080, 0, kMiB},
+        {"interlaced PNG 16384^2 of one pixel", [] { return InterlacedPng(16384, false); }, 1080, 0, kMiB},
+        {"progressive JPEG 16384^2, 256 empty scans", [] { return EmptyProgressiveJpeg(16384, 256); }, 1080,
+         0, kMiB},
+        // Plausible ones decode into the reduced output, never holding the 16 MiB source raster.
+        {"GIF frame on a 2048^2 screen", [] { return TinyFrameGif(2048, false); }, 256, 256, 3 * kMiB},
+        {"interlaced GIF frame on a 2048^2 screen", [] { return TinyFrameGif(2048, true); }, 256, 256,
+         3 * kMiB},
+        {"RLE8 BMP 2048^2", [] { return RleBmp(2048, true); }, 256, 256, 3 * kMiB},
+        {"interlaced PNG 2048^2", [] { return InterlacedPng(2048, true); }, 256, 256, 3 * kMiB},
+        {"progressive JPEG 2048^2, 40 empty scans", [] { return EmptyProgressiveJpeg(2048, 40); }, 256, 256,
+         12 * kMiB},
+    };
+    for (const HostileCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        const std::vector<uint8_t> bytes = test.make();
+        ASSERT_FALSE(bytes.empty());
+        for (const bool highQuality : {false, true}) {
+            // The decoder the viewer picks: JPEG data goes to the JPEG decoder.
+            std::unique_ptr<decode::IDecoder> chosen;
+            if (bytes[0] == 0xFF) {
+                chosen = std::make_unique<decode::JpegTurboDecoder>();
+            } else {
+                chosen = std::make_unique<decode::WicDecoder>();
+            }
+            decode::IDecoder& decoder = *chosen;
+            AllocationWatch watch;
+            const bool decoded =
+                decoder.LoadFromMemory(bytes.data(), bytes.size(), test.target, test.target, highQuality);
+            const int64_t peak = watch.PeakBytes();
+            EXPECT_EQ(decoded, test.decodedSide != 0);
+            if (decoded) {
+                EXPECT_EQ(decoder.GetWidth(), test.decodedSide);
+                EXPECT_EQ(decoder.GetHeight(), test.decodedSide);
+            } else {
+                EXPECT_EQ(decoder.GetPixels(), nullptr);
+            }
+            if (AllocationWatch::Available()) {
+                EXPECT_LE(peak, test.maximumBytes) << "high quality " << highQuality;
+            }
+        }
+    }
+}
+
+} // namespace
