@@ -157,6 +157,14 @@ bool JxlImageDecoder::Finish(std::unique_ptr<uint8_t[]> rgba, bool premultiplied
         for (uint32_t y = 0; y < fullHeight; ++y) {
             PremultiplyRow(rgba.get() + uint64_t{y} * fullWidth * 4, fullWidth);
         }
+    } else {
+        // Lossy premultiplied files round a colour above its alpha now and then.
+        p = rgba.get();
+        for (uint64_t i = 0; i < pixelCount; ++i, p += 4) {
+            p[0] = std::min(p[0], p[3]);
+            p[1] = std::min(p[1], p[3]);
+            p[2] = std::min(p[2], p[3]);
+        }
     }
     if (factor == 1) {
         pixels = std::move(rgba);
