@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/display_check.h"
 #include "app/settings_store.h"
+#include "decode/heif_decoder.h"
 #include "platform/files.h"
 
 #ifdef SKIMORA_WITH_WINDOW
@@ -119,6 +120,7 @@ int main(int argc, char** argv) {
         std::printf("skimora %s\n", SKIMORA_VERSION);
         return 0;
     }
+    decode::InitializeHeif();
     app::LoadSettings();
     const app::CommandLineRequest request = app::ParseCommandLine(app::JoinArguments(argc, argv));
 #ifdef SKIMORA_WITH_WINDOW

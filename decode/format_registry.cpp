@@ -1,6 +1,10 @@
 #include "decode/format_registry.h"
 
+#include "decode/heif_decoder.h"
 #include "decode/jpeg_turbo_decoder.h"
+#include "decode/jxl_decoder.h"
+#include "decode/libraw_decoder.h"
+#include "decode/webp_decoder.h"
 #include "decode/wic_decoder.h"
 #include "platform/text.h"
 #include "platform/trace.h"
@@ -43,6 +47,14 @@ std::unique_ptr<IDecoder> CreateFamilyDecoder(ExtensionFamily family) {
     switch (family) {
     case ExtensionFamily::Jpeg:
         return std::make_unique<JpegTurboDecoder>();
+    case ExtensionFamily::WebP:
+        return std::make_unique<WebPDecoder>();
+    case ExtensionFamily::HeifAvif:
+        return std::make_unique<HeifDecoder>();
+    case ExtensionFamily::JpegXl:
+        return std::make_unique<JxlImageDecoder>();
+    case ExtensionFamily::Raw:
+        return std::make_unique<LibRawDecoder>();
     default:
         return nullptr;
     }

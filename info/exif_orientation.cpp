@@ -9,6 +9,10 @@ namespace {
 constexpr const char* kOrientationQuery = "/app1/ifd/{ushort=274}";
 
 uint32_t OrientationOf(const MetadataReader& reader) {
+    // These decoders already turn the picture upright; turning it by the tag too would turn it twice.
+    if (reader.Format() == ContainerFormat::Heif || reader.Format() == ContainerFormat::JpegXl) {
+        return 1;
+    }
     const std::optional<uint16_t> value = reader.QueryFrame(0, kOrientationQuery).AsUInt16();
     if (!value || *value < 1 || *value > 8) {
         return 1;

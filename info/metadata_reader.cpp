@@ -4,6 +4,8 @@
 #include "info/tiff_structure.h"
 #include "platform/text.h"
 
+#include <libheif/heif.h>
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -219,6 +221,54 @@ std::optional<uint64_t> WalkSubBlocks(ByteSource& source, uint64_t position, std
     }
 }
 
+// libheif reads the container through these, seeking over the image data, so only the boxes that
+// describe the items are read.
+struct HeifSourceReader {
+    ByteSource* source = nullptr;
+    uint64_t position = 0;
+
+    static int64_t Position(void* self) {
+        return static_cast<int64_t>(static_cast<HeifSourceReader*>(self)->position);
+    }
+    static int Read(void* data, size_t size, void* self) {
+        auto& reader = *static_cast<HeifSourceReader*>(self);
+        if (!reader.source->Read(reader.position, data, size)) {
+            return 1;
+        }
+        reader.position += size;
+        return 0;
+    }
+    static int Seek(int64_t position, void* self) {
+        auto& reader = *static_cast<HeifSourceReader*>(self);
+        if (position < 0 || static_cast<uint64_t>(position) > reader.source->Size()) {
+            return 1;
+        }
+        reader.position = static_cast<uint64_t>(position);
+        return 0;
+    }
+    static heif_reader_grow_status WaitForFileSize(int64_t target, void* self) {
+        const auto& reader = *static_cast<HeifSourceReader*>(self);
+        return target >= 0 && static_cast<uint64_t>(target) <= reader.source->Size()
+                   ? heif_reader_grow_status_size_reached
+                   : heif_reader_grow_status_size_beyond_eof;
+    }
+};
+
+bool IsHeifBrand(const uint8_t* brand) {
+    for (const char* known :
+         {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1", "mif2", "avif", "avis"}) {
+        if (std::memcmp(brand, known, 4) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Boxes walked in a JPEG XL container before the search for its Exif box gives up.
+constexpr int kMaxJxlBoxes = 4096;
+// Largest EXIF item taken out of a HEIF file (the format allows one APP1-sized block in practice).
+constexpr size_t kMaxHeifExifBytes = 16u << 20;
+
 } // namespace
 
 struct MetadataReader::State {
@@ -237,6 +287,10 @@ struct MetadataReader::State {
     bool ParsePng();
     bool ParseGif();
     bool ParseWebP();
+    bool ParseHeif();
+    bool ParseJxl();
+    // An EXIF block behind the 4-byte offset of its TIFF header, as HEIF items and JPEG XL boxes keep it.
+    bool OpenOffsetExifAt(uint64_t offset, uint64_t length);
     // An EXIF block at [offset, offset + length), with an optional "Exif\0\0" prefix.
     bool OpenExifAt(uint64_t offset, uint64_t length);
     void WalkGif();
@@ -283,12 +337,94 @@ bool MetadataReader::State::Parse() {
         format = ContainerFormat::WebP;
         return ParseWebP();
     }
+    if (available >= 12 && std::memcmp(magic + 4, "ftyp", 4) == 0 && IsHeifBrand(magic + 8)) {
+        format = ContainerFormat::Heif;
+        return ParseHeif();
+    }
+    if (available >= 12 && std::memcmp(magic, "\0\0\0\x0CJXL \r\n\x87\n", 12) == 0) {
+        format = ContainerFormat::JpegXl;
+        return ParseJxl();
+    }
+    if (magic[0] == 0xFF && magic[1] == 0x0A) {
+        format = ContainerFormat::JpegXl; // a bare codestream has no room for EXIF
+        return true;
+    }
     if (exif.Open(*source, 0, source->Size())) {
         format = ContainerFormat::Tiff;
         hasExif = true;
         return true;
     }
     return false;
+}
+
+bool MetadataReader::State::OpenOffsetExifAt(uint64_t offset, uint64_t length) {
+    uint32_t skip = 0;
+    if (length < 4 || !source->ReadU32(offset, true, skip) || skip > length - 4) {
+        return false;
+    }
+    return OpenExifAt(offset + 4 + skip, length - 4 - skip);
+}
+
+bool MetadataReader::State::ParseHeif() {
+    static const heif_reader callbacks = {1, HeifSourceReader::Position, HeifSourceReader::Read,
+                                          HeifSourceReader::Seek, HeifSourceReader::WaitForFileSize};
+    HeifSourceReader reader{source.get(), 0};
+    const std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(),
+                                                                         heif_context_free);
+    if (!context ||
+        heif_context_read_from_reader(context.get(), &callbacks, &reader, nullptr).code != heif_error_Ok) {
+        return false;
+    }
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &rawHandle).code != heif_error_Ok) {
+        return false;
+    }
+    const std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> handle(
+        rawHandle, heif_image_handle_release);
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), "Exif", &id, 1) != 1) {
+        return true; // a picture without EXIF
+    }
+    const size_t size = heif_image_handle_get_metadata_size(handle.get(), id);
+    std::vector<uint8_t> block(size);
+    if (size == 0 || size > kMaxHeifExifBytes ||
+        heif_image_handle_get_metadata(handle.get(), id, block.data()).code != heif_error_Ok) {
+        return true;
+    }
+    // The block is all that is queried from here on.
+    source = std::make_unique<MemoryByteSource>(std::move(block));
+    OpenOffsetExifAt(0, size);
+    return true;
+}
+
+bool MetadataReader::State::ParseJxl() {
+    uint64_t position = 0;
+    for (int box = 0; box < kMaxJxlBoxes && position + 8 <= source->Size(); ++box) {
+        uint32_t size32 = 0;
+        uint8_t type[4] = {};
+        if (!source->ReadU32(position, true, size32) || !source->Read(position + 4, type, 4)) {
+            break;
+        }
+        uint64_t header = 8;
+        uint64_t size = size32;
+        if (size32 == 1) {
+            if (!source->ReadU64(position + 8, true, size)) {
+                break;
+            }
+            header = 16;
+        } else if (size32 == 0) {
+            size = source->Size() - position;
+        }
+        if (size < header || !source->Contains(position, size)) {
+            break;
+        }
+        if (std::memcmp(type, "Exif", 4) == 0) {
+            OpenOffsetExifAt(position + header, size - header);
+            break;
+        }
+        position += size;
+    }
+    return true;
 }
 
 bool MetadataReader::State::ParseJpeg() {
@@ -565,6 +701,8 @@ uint32_t MetadataReader::State::FrameCount() {
     case ContainerFormat::Tiff:
         return static_cast<uint32_t>(TiffChain().size());
     case ContainerFormat::Jpeg:
+    case ContainerFormat::Heif:
+    case ContainerFormat::JpegXl:
     case ContainerFormat::ExifBlock:
         return 1;
     case ContainerFormat::Unknown:

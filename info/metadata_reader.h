@@ -16,6 +16,11 @@ enum class ContainerFormat {
     Gif,
     WebP,
     Tiff,
+    // HEIF and AVIF (EXIF from the primary image's Exif item, read through libheif) and JPEG XL (its
+    // Exif box). Their decoders deliver the picture upright, so their orientation tag is information
+    // only (ReadExifOrientation answers 1 for them).
+    Heif,
+    JpegXl,
     // A bare EXIF block handed over by a caller that took it out of its own container (HEIF, AVIF and
     // JPEG XL keep their EXIF in boxes and items that their libraries extract).
     ExifBlock,
