@@ -1,9 +1,14 @@
 #include "decode/format_registry.h"
 
+#include "decode/bpg_decoder.h"
+#include "decode/exr_decoder.h"
 #include "decode/heif_decoder.h"
+#include "decode/j2k_decoder.h"
 #include "decode/jpeg_turbo_decoder.h"
 #include "decode/jxl_decoder.h"
 #include "decode/libraw_decoder.h"
+#include "decode/psd_decoder.h"
+#include "decode/svg_decoder.h"
 #include "decode/webp_decoder.h"
 #include "decode/wic_decoder.h"
 #include "platform/text.h"
@@ -19,10 +24,10 @@ const std::array<ExtensionSet, kExtensionFamilyCount>& AllSets() {
     static const std::array<ExtensionSet, kExtensionFamilyCount> sets = {
         ExtensionSet{"bmp", "png", "gif", "ico", "cur", "tiff", "tif", "wdp", "jxr", "hdp", "dib", "rle"},
         ExtensionSet{"jpg", "jpeg", "jpe", "jfif", "jif", "jfi", "jiff"},
-        ExtensionSet{"cr2", "cr3", "crw", "nef", "nrw",  "arw", "srf", "sr2", "orf", "rw2", "rwl",
-                     "dng", "raf", "pef", "ptx", "srw",  "raw", "3fr", "fff", "dcr", "kdc", "k25",
-                     "mrw", "erf", "mef", "mdc", "mos",  "iiq", "x3f", "bay", "eip", "cap", "rwz",
-                     "r3d", "gpr", "drf", "kc2", "cs1",  "ia",  "cine", "cri"},
+        ExtensionSet{"cr2", "cr3", "crw", "nef", "nrw", "arw", "srf",  "sr2", "orf", "rw2", "rwl",
+                     "dng", "raf", "pef", "ptx", "srw", "raw", "3fr",  "fff", "dcr", "kdc", "k25",
+                     "mrw", "erf", "mef", "mdc", "mos", "iiq", "x3f",  "bay", "eip", "cap", "rwz",
+                     "r3d", "gpr", "drf", "kc2", "cs1", "ia",  "cine", "cri"},
         ExtensionSet{"webp"},
         ExtensionSet{"psd", "psb"},
         ExtensionSet{"bpg"},
@@ -32,13 +37,15 @@ const std::array<ExtensionSet, kExtensionFamilyCount>& AllSets() {
         ExtensionSet{"heif", "heifs", "heic", "heics", "avif", "avifs", "hif"},
         ExtensionSet{"svg", "svgz"},
         ExtensionSet{"jxl"},
-        ExtensionSet{"zip", "7z",   "rar", "tar", "gz",   "tgz", "bz2", "tbz", "tbz2", "xz",  "txz", "lzh",
+        ExtensionSet{"zip", "7z",  "rar", "tar", "gz",   "tgz", "bz2", "tbz", "tbz2", "xz",  "txz", "lzh",
                      "cbz", "cbr", "cb7", "cbt", "cbgz", "apk", "jar", "pak", "pk3",  "pk4", "alz", "egg"},
     };
     return sets;
 }
 
-bool InFamily(ExtensionFamily family, const std::string& ext) { return ExtensionsOf(family).contains(ext); }
+bool InFamily(ExtensionFamily family, const std::string& ext) {
+    return ExtensionsOf(family).contains(ext);
+}
 
 // The dedicated decoder of a family, or null while that family has none of its own; those files are
 // then offered to the WIC-format decoder, which reads what it recognises by content and refuses the
@@ -55,6 +62,16 @@ std::unique_ptr<IDecoder> CreateFamilyDecoder(ExtensionFamily family) {
         return std::make_unique<JxlImageDecoder>();
     case ExtensionFamily::Raw:
         return std::make_unique<LibRawDecoder>();
+    case ExtensionFamily::Bpg:
+        return std::make_unique<BpgDecoder>();
+    case ExtensionFamily::OpenExr:
+        return std::make_unique<ExrDecoder>();
+    case ExtensionFamily::Jpeg2000:
+        return std::make_unique<J2kDecoder>();
+    case ExtensionFamily::Svg:
+        return std::make_unique<SvgDecoder>();
+    case ExtensionFamily::Photoshop:
+        return std::make_unique<PsdDecoder>();
     default:
         return nullptr;
     }
@@ -62,7 +79,9 @@ std::unique_ptr<IDecoder> CreateFamilyDecoder(ExtensionFamily family) {
 
 } // namespace
 
-const ExtensionSet& ExtensionsOf(ExtensionFamily family) { return AllSets()[static_cast<size_t>(family)]; }
+const ExtensionSet& ExtensionsOf(ExtensionFamily family) {
+    return AllSets()[static_cast<size_t>(family)];
+}
 
 std::string GetLowerExtension(std::string_view path) {
     const size_t dot = path.rfind('.');
@@ -75,8 +94,9 @@ std::string GetLowerExtension(std::string_view path) {
 bool IsImageExtension(const std::string& ext) {
     for (const ExtensionFamily family :
          {ExtensionFamily::Wic, ExtensionFamily::Jpeg, ExtensionFamily::Raw, ExtensionFamily::WebP,
-          ExtensionFamily::Photoshop, ExtensionFamily::Bpg, ExtensionFamily::OpenExr, ExtensionFamily::Jpeg2000,
-          ExtensionFamily::HeifAvif, ExtensionFamily::Svg, ExtensionFamily::JpegXl}) {
+          ExtensionFamily::Photoshop, ExtensionFamily::Bpg, ExtensionFamily::OpenExr,
+          ExtensionFamily::Jpeg2000, ExtensionFamily::HeifAvif, ExtensionFamily::Svg,
+          ExtensionFamily::JpegXl}) {
         if (InFamily(family, ext)) {
             return true;
         }
@@ -88,7 +108,9 @@ bool IsArchiveExtension(std::string_view ext) {
     return InFamily(ExtensionFamily::Archives, platform::ToLowerText(ext));
 }
 
-bool IsPdfExtension(std::string_view ext) { return InFamily(ExtensionFamily::Pdf, platform::ToLowerText(ext)); }
+bool IsPdfExtension(std::string_view ext) {
+    return InFamily(ExtensionFamily::Pdf, platform::ToLowerText(ext));
+}
 
 std::unique_ptr<IDecoder> CreateDecoder(const std::string& path) {
     platform::DebugTrace("CreateDecoder " + path + "\n");
@@ -97,7 +119,8 @@ std::unique_ptr<IDecoder> CreateDecoder(const std::string& path) {
         for (const ExtensionFamily family :
              {ExtensionFamily::Jpeg, ExtensionFamily::WebP, ExtensionFamily::HeifAvif, ExtensionFamily::Svg,
               ExtensionFamily::Photoshop, ExtensionFamily::Bpg, ExtensionFamily::OpenExr,
-              ExtensionFamily::Jpeg2000, ExtensionFamily::Pdf, ExtensionFamily::JpegXl, ExtensionFamily::Raw}) {
+              ExtensionFamily::Jpeg2000, ExtensionFamily::Pdf, ExtensionFamily::JpegXl,
+              ExtensionFamily::Raw}) {
             if (InFamily(family, ext)) {
                 if (auto decoder = CreateFamilyDecoder(family)) {
                     return decoder;
