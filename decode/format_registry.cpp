@@ -1,6 +1,7 @@
 #include "decode/format_registry.h"
 
 #include "decode/jpeg_turbo_decoder.h"
+#include "decode/pdf_decoder.h"
 #include "decode/wic_decoder.h"
 #include "platform/text.h"
 #include "platform/trace.h"
@@ -43,6 +44,8 @@ std::unique_ptr<IDecoder> CreateFamilyDecoder(ExtensionFamily family) {
     switch (family) {
     case ExtensionFamily::Jpeg:
         return std::make_unique<JpegTurboDecoder>();
+    case ExtensionFamily::Pdf:
+        return std::make_unique<PdfDecoder>();
     default:
         return nullptr;
     }
