@@ -140,8 +140,13 @@ bool RenderMuPdfPage(fz_context* context, fz_page* page, fz_matrix transform, in
     return rendered;
 }
 
-// Truncation to whole pixels that forgives the last bit of a division: 1080 / 792 × 792 is 1080.
-uint64_t TruncatePixels(double value) {
+void Trace(const char* text) {
+    platform::DebugTrace(text);
+}
+
+} // namespace
+
+uint64_t TruncatePdfPixels(double value) {
     if (!(value > 0)) {
         return 0;
     }
@@ -150,12 +155,6 @@ uint64_t TruncatePixels(double value) {
     }
     return static_cast<uint64_t>(value + 1e-7);
 }
-
-void Trace(const char* text) {
-    platform::DebugTrace(text);
-}
-
-} // namespace
 
 bool PdfRenderSizeAllowed(uint64_t width, uint64_t height) {
     return width >= 1 && height >= 1 && width <= kMaxPdfRenderSide && height <= kMaxPdfRenderSide &&
@@ -296,8 +295,8 @@ bool PdfDecoder::DecodeFromBuffer(uint32_t targetWidth, uint32_t targetHeight) {
         Trace("[PDF] FPDF_LoadPage failed");
         return false;
     }
-    uint64_t pixelWidth = TruncatePixels(page->Width() * 150.0 / 72.0 + 0.5);
-    uint64_t pixelHeight = TruncatePixels(page->Height() * 150.0 / 72.0 + 0.5);
+    uint64_t pixelWidth = TruncatePdfPixels(page->Width() * 150.0 / 72.0 + 0.5);
+    uint64_t pixelHeight = TruncatePdfPixels(page->Height() * 150.0 / 72.0 + 0.5);
     std::snprintf(line, sizeof line, "[PDF] Page size: %" PRIu64 " x %" PRIu64 " (%.1f x %.1f points)",
                   pixelWidth, pixelHeight, page->Width(), page->Height());
     Trace(line);
@@ -305,8 +304,8 @@ bool PdfDecoder::DecodeFromBuffer(uint32_t targetWidth, uint32_t targetHeight) {
     if (targetWidth > 0 && targetHeight > 0 && (pixelWidth > targetWidth || pixelHeight > targetHeight)) {
         const double scale =
             std::min(double(targetWidth) / double(pixelWidth), double(targetHeight) / double(pixelHeight));
-        pixelWidth = std::max<uint64_t>(1, TruncatePixels(double(pixelWidth) * scale));
-        pixelHeight = std::max<uint64_t>(1, TruncatePixels(double(pixelHeight) * scale));
+        pixelWidth = std::max<uint64_t>(1, TruncatePdfPixels(double(pixelWidth) * scale));
+        pixelHeight = std::max<uint64_t>(1, TruncatePdfPixels(double(pixelHeight) * scale));
     }
     std::unique_ptr<uint8_t[]> raster;
     if (PdfRenderSizeAllowed(pixelWidth, pixelHeight)) {

@@ -88,6 +88,10 @@ private:
 // Whether a raster of this size may be rendered.
 bool PdfRenderSizeAllowed(uint64_t width, uint64_t height);
 
+// A computed pixel length truncated to whole pixels, forgiving the last bit of a division (1080 / 792 ×
+// 792 gives 1080, not 1079); 0 for anything not positive, saturated at UINT32_MAX.
+uint64_t TruncatePdfPixels(double value);
+
 // The first page of a PDF file at 150 DPI, shrunk to fit the target when one is given. Writes its
 // progress to the developer trace with the "[PDF] " tag.
 class PdfDecoder : public IDecoder {

@@ -103,17 +103,6 @@ bool IsPdfFile(std::string_view path) {
     return !IsContainerItem(path) && decode::IsPdfExtension(decode::GetLowerExtension(path));
 }
 
-uint64_t TruncatePixels(double value) {
-    if (!(value > 0)) {
-        return 0;
-    }
-    if (value >= 4294967295.0) {
-        return 4294967295u;
-    }
-    // Forgives the last bit of a division, so that 1080 / 792 × 792 gives 1080 and not 1079.
-    return static_cast<uint64_t>(value + 1e-7);
-}
-
 } // namespace
 
 bool ParsePdfPagePath(std::string_view path, std::string& documentPath, int32_t& page) {
@@ -139,17 +128,17 @@ PixelSize FitPageToScreen(double pageWidth, double pageHeight, uint32_t screenWi
         return {};
     }
     if (screenWidth == 0 || screenHeight == 0) {
-        return {TruncatePixels(pageWidth), TruncatePixels(pageHeight)};
+        return {decode::TruncatePdfPixels(pageWidth), decode::TruncatePdfPixels(pageHeight)};
     }
     const double scale = std::min(screenWidth / pageWidth, screenHeight / pageHeight);
-    return {TruncatePixels(scale * pageWidth), TruncatePixels(scale * pageHeight)};
+    return {decode::TruncatePdfPixels(scale * pageWidth), decode::TruncatePdfPixels(scale * pageHeight)};
 }
 
 uint64_t PageHeightAtWidth(double pageWidth, double pageHeight, uint32_t width) {
     if (!(pageWidth > 0) || !(pageHeight > 0)) {
         return 0;
     }
-    return TruncatePixels(width / pageWidth * pageHeight + 0.5);
+    return decode::TruncatePdfPixels(width / pageWidth * pageHeight + 0.5);
 }
 
 void OpenPdfDocument(const std::string& path) {
