@@ -266,7 +266,7 @@ TEST(SkimoraExecutable, ShowsTheCommandLineImageAndEndsNormallyWhenClosed) {
     EXPECT_TRUE(std::filesystem::exists(configHome + "/skimora/settings.reg"));
 }
 
-TEST(SkimoraExecutable, EndToEndAPdfOnTheCommandLineOpensAtPageOneAndTheWheelTurnsIt) {
+TEST(SkimoraExecutable, EndToEndAPdfOnTheCommandLineOpensAtPageOneAndTheKeysAndWheelTurnIt) {
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
     if (!display) {
         GTEST_SKIP() << "no X display";
@@ -300,8 +300,13 @@ TEST(SkimoraExecutable, EndToEndAPdfOnTheCommandLineOpensAtPageOneAndTheWheelTur
     const int centreY = attributes.height / 2;
     EXPECT_EQ(WaitForColour(display.get(), handle, centreX, centreY, 0xFF0000), 0xFF0000u);
 
+    // End goes to the last page; a wheel notch up turns back one page.
+    Xdotool("windowfocus --sync " + window);
+    Xdotool("key End");
+    EXPECT_EQ(WaitForTitle(window, "manual.pdf [3/3] - 스키모라"), "manual.pdf [3/3] - 스키모라");
+    EXPECT_EQ(WaitForColour(display.get(), handle, centreX, centreY, 0xFFFFFF), 0xFFFFFFu);
     Xdotool("mousemove --window " + window + " 200 200");
-    Xdotool("click 5");
+    Xdotool("click 4");
     EXPECT_EQ(WaitForTitle(window, "manual.pdf [2/3] - 스키모라"), "manual.pdf [2/3] - 스키모라");
     EXPECT_EQ(WaitForColour(display.get(), handle, centreX, centreY, 0x0000FF), 0x0000FFu);
 
