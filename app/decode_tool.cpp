@@ -3,6 +3,7 @@
 
 #include "decode/format_registry.h"
 #include "platform/files.h"
+#include "sources/pdf/pdf_document.h"
 #include "sources/sort_orders.h"
 #include "sources/source_list.h"
 
@@ -16,8 +17,10 @@
 
 namespace {
 
-constexpr const char* kUsage = "Usage: skimora-decode [--max WxH] [--hq] [--png OUT.png] ITEM\n"
-                               "       skimora-decode --list PATH [--sort N]\n";
+constexpr const char* kUsage =
+    "Usage: skimora-decode [--max WxH] [--hq] [--png OUT.png] ITEM\n"
+    "       skimora-decode --list PATH [--sort N]\n"
+    "ITEM is an image file, or DOCUMENT.pdf::N for the page with index N (from 0).\n";
 
 int Fail(const std::string& reason) {
     std::printf("%s\n", reason.c_str());
@@ -67,8 +70,25 @@ bool WritePng(const decode::DecodedImage& image, const std::string& path) {
     return ok;
 }
 
+// The containers the viewer opens, without its window and loader threads.
+void ConnectContainers() {
+    sources::SourceHooks hooks;
+    hooks.openPdfDocument = sources::OpenPdfDocument;
+    sources::SetSourceHooks(std::move(hooks));
+}
+
+// Renders a page of a PDF document as the viewer does, fitted to maxWidth x maxHeight (the page's size
+// in points when either is 0).
+bool RenderDocumentPage(const std::string& item, const std::string& document, uint32_t maxWidth,
+                        uint32_t maxHeight, decode::DecodedImage& image) {
+    ConnectContainers();
+    sources::OpenPdfDocument(document);
+    return sources::RenderPdfPage(item, maxWidth, maxHeight, image);
+}
+
 // Opens PATH as the viewer does and prints the resulting list, one item a line, then the current index.
 int ListSource(const std::string& path, uint32_t sortMode) {
+    ConnectContainers();
     sources::SortMode.store(sortMode);
     sources::OpenPath(path);
     const std::vector<sources::ItemPath> items = sources::CopySourceList();
@@ -141,14 +161,20 @@ int main(int argc, char** argv) {
     if (attributes->isDirectory) {
         return Fail("cannot decode " + container + ": it is a folder");
     }
-    if (separator != std::string::npos) {
-        return Fail("cannot decode " + item + ": archive entries and document pages are not supported yet");
+    const bool page = separator != std::string::npos && sources::IsPdfPagePath(item);
+    if (separator != std::string::npos && !page) {
+        return Fail("cannot decode " + item + ": archive entries are not supported yet");
     }
     if (attributes->size == 0) {
         return Fail("cannot decode " + item + ": the file is empty");
     }
     decode::DecodedImage image;
-    if (!decode::LoadImageFile(item, maxWidth, maxHeight, highQuality, image) || !decode::IsValidImage(image)) {
+    if (page) {
+        if (!RenderDocumentPage(item, container, maxWidth, maxHeight, image)) {
+            return Fail("cannot render " + item + ": no such page, or an unreadable document");
+        }
+    } else if (!decode::LoadImageFile(item, maxWidth, maxHeight, highQuality, image) ||
+               !decode::IsValidImage(image)) {
         return Fail("cannot decode " + item + ": unsupported or damaged image");
     }
     if (!pngPath.empty() && !WritePng(image, pngPath)) {

@@ -14,6 +14,7 @@
 #include "platform/qt/qt_window_messages.h"
 #include "platform/settings.h"
 #include "sources/navigation.h"
+#include "sources/pdf/pdf_document.h"
 #include "sources/sort_orders.h"
 #include "sources/source_list.h"
 #include "view/strip_layout.h"
@@ -652,6 +653,8 @@ void MainWindow::InstallCommandHooks() {
     };
     commandHooks.cancelBatch = [] { sources::CallHook(sources::Hooks().cancelBatch); };
     commandHooks.closeBatchDocument = [] { sources::CallHook(sources::Hooks().closeBatchDocument); };
+    commandHooks.prepareBatchDocument = sources::PrepareBatchDocument;
+    commandHooks.preparePageDocument = sources::PreparePageDocument;
 }
 
 KeyContext MainWindow::SnapshotKeyContext() const {

@@ -7,6 +7,7 @@
 #include "decode/jpeg_turbo_decoder.h"
 #include "decode/jxl_decoder.h"
 #include "decode/libraw_decoder.h"
+#include "decode/pdf_decoder.h"
 #include "decode/psd_decoder.h"
 #include "decode/svg_decoder.h"
 #include "decode/webp_decoder.h"
@@ -72,6 +73,8 @@ std::unique_ptr<IDecoder> CreateFamilyDecoder(ExtensionFamily family) {
         return std::make_unique<SvgDecoder>();
     case ExtensionFamily::Photoshop:
         return std::make_unique<PsdDecoder>();
+    case ExtensionFamily::Pdf:
+        return std::make_unique<PdfDecoder>();
     default:
         return nullptr;
     }

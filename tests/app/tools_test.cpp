@@ -1,5 +1,6 @@
 // Runs the real executables the way users and scripts do.
 
+#include "tests/support/pdf_writer.h"
 #include "tests/support/test_support.h"
 
 #include <array>
@@ -63,6 +64,19 @@ TEST(SkimoraDecode, FailsWithOneLineReasonOnBadItems) {
 }
 
 #ifdef SKIMORA_WITH_WINDOW
+TEST(SkimoraDecode, RendersAndListsThePagesOfAPdfDocument) {
+    testing_support::TemporaryDirectory folder;
+    const std::string document = folder.Write("doc.pdf", testing_support::MakePdf({{}, {612, 792, ""}, {}}));
+    const Outcome page = RunProgram("skimora-decode", {"--max", "1920x1080", document + "::1"});
+    EXPECT_EQ(page.exitCode, 0) << page.output;
+    EXPECT_EQ(page.output, "834x1080\n");
+    const Outcome listing = RunProgram("skimora-decode", {"--list", document});
+    EXPECT_EQ(listing.output, document + "::0\n" + document + "::1\n" + document + "::2\ncurrent 0\n");
+    for (const std::string& item : {document + "::3", document + "::one"}) {
+        EXPECT_EQ(RunProgram("skimora-decode", {item}).exitCode, 1) << item;
+    }
+}
+
 TEST(Skimora, FailsCleanlyWithoutADisplayButAnswersHelpAndVersion) {
     const Outcome plain = RunProgram("skimora", {"/a b/c.jpg"});
     EXPECT_EQ(plain.exitCode, 1);

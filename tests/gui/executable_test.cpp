@@ -2,6 +2,7 @@
 // closing its window ends the process normally (threads joined, settings written).
 
 #include "tests/support/jpeg_writer.h"
+#include "tests/support/pdf_writer.h"
 #include "tests/support/test_support.h"
 
 #include <chrono>
@@ -21,6 +22,7 @@
 // Last: Xlib defines macros (None, Bool, Status) that other headers use as names.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 extern char** environ;
 
@@ -145,6 +147,22 @@ std::string Xdotool(const std::string& arguments) {
     return output;
 }
 
+// The colour (0xRRGGBB) at a point of a window as the X server shows it; polled until it is `expected`.
+unsigned long WaitForColour(Display* display, Window window, int x, int y, unsigned long expected) {
+    unsigned long colour = 0;
+    for (int i = 0; i < 200; ++i) {
+        if (XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap)) {
+            colour = XGetPixel(image, 0, 0) & 0xFFFFFF;
+            XDestroyImage(image);
+        }
+        if (colour == expected) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return colour;
+}
+
 // Polls until the title xdotool reads for `window` is `expected`; the last title read.
 std::string WaitForTitle(const std::string& window, const std::string& expected) {
     std::string title;
@@ -246,6 +264,54 @@ TEST(SkimoraExecutable, ShowsTheCommandLineImageAndEndsNormallyWhenClosed) {
     RequestClose(display.get(), *window);
     EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
     EXPECT_TRUE(std::filesystem::exists(configHome + "/skimora/settings.reg"));
+}
+
+TEST(SkimoraExecutable, EndToEndAPdfOnTheCommandLineOpensAtPageOneAndTheKeysAndWheelTurnIt) {
+    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    if (!display) {
+        GTEST_SKIP() << "no X display";
+    }
+    if (Xdotool("version").empty()) {
+        GTEST_SKIP() << "xdotool is not installed";
+    }
+    testing_support::TemporaryDirectory folder;
+    const std::string document =
+        folder.Write("docs/manual.pdf", testing_support::MakePdf({{612, 792, "1 0 0 rg 0 0 612 792 re f"},
+                                                                  {612, 792, "0 0 1 rg 0 0 612 792 re f"},
+                                                                  {612, 792, ""}}));
+    const pid_t child = SpawnSkimora(document, ChildEnvironment(folder.File("config")));
+    ASSERT_NE(child, 0);
+
+    std::string window;
+    for (int i = 0; i < 600 && window.empty(); ++i) {
+        window = Xdotool("search --name 'manual.pdf \\[1/3\\]'");
+        if (window.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    window = window.substr(0, window.find('\n'));
+    ASSERT_FALSE(window.empty()) << "no window titled after the first page";
+    EXPECT_EQ(WaitForTitle(window, "manual.pdf [1/3] - 스키모라"), "manual.pdf [1/3] - 스키모라");
+    // The page fills the middle of the window: red on page 1, blue on page 2.
+    const auto handle = static_cast<Window>(std::stoul(window));
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display.get(), handle, &attributes);
+    const int centreX = attributes.width / 2;
+    const int centreY = attributes.height / 2;
+    EXPECT_EQ(WaitForColour(display.get(), handle, centreX, centreY, 0xFF0000), 0xFF0000u);
+
+    // End goes to the last page; a wheel notch up turns back one page.
+    Xdotool("windowfocus --sync " + window);
+    Xdotool("key End");
+    EXPECT_EQ(WaitForTitle(window, "manual.pdf [3/3] - 스키모라"), "manual.pdf [3/3] - 스키모라");
+    EXPECT_EQ(WaitForColour(display.get(), handle, centreX, centreY, 0xFFFFFF), 0xFFFFFFu);
+    Xdotool("mousemove --window " + window + " 200 200");
+    Xdotool("click 4");
+    EXPECT_EQ(WaitForTitle(window, "manual.pdf [2/3] - 스키모라"), "manual.pdf [2/3] - 스키모라");
+    EXPECT_EQ(WaitForColour(display.get(), handle, centreX, centreY, 0x0000FF), 0x0000FFu);
+
+    RequestClose(display.get(), handle);
+    EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
 }
 
 } // namespace
