@@ -295,8 +295,8 @@ private:
     ParsedArchive parsed;
     EggEntry current;
     bool entryOpen = false;
-    bool lastCompletedByBlock =
-        false; // the last appended entry was completed by a block and no file followed
+    // The last appended entry was completed by a block and no FILE_HEADER has followed.
+    bool lastCompletedByBlock = false;
 };
 
 std::unique_ptr<ContainerReader> OpenEgg(std::unique_ptr<ArchiveByteSource> source) {
