@@ -3,6 +3,7 @@
 
 #include "decode/format_registry.h"
 #include "platform/files.h"
+#include "sources/archive/archive_bridge.h"
 #include "sources/sort_orders.h"
 #include "sources/source_list.h"
 
@@ -67,6 +68,33 @@ bool WritePng(const decode::DecodedImage& image, const std::string& path) {
     return ok;
 }
 
+// Archives open through the viewer's own bridge; its on-screen messages become lines of output.
+void InstallArchiveHooks() {
+    sources::SourceHooks hooks;
+    hooks.openArchive = sources::archive::OpenArchive;
+    hooks.closeArchives = sources::archive::CloseArchives;
+    hooks.showMessage = [](const std::string& text, int) { std::printf("%s\n", text.c_str()); };
+    sources::SetSourceHooks(std::move(hooks));
+}
+
+// Decodes one archive entry ("archive::entry") the way the loader does.
+int DecodeEntry(const std::string& item, uint32_t maxWidth, uint32_t maxHeight, bool highQuality,
+                decode::DecodedImage& image) {
+    const sources::SplitPath split = sources::SplitItemPath(item);
+    const std::string container(split.container);
+    sources::archive::OpenArchive(container, item);
+    if (sources::SourceListCount() == 0) {
+        return Fail("cannot decode " + item + ": the archive cannot be read or holds no images");
+    }
+    if (sources::CopyItemPath(sources::CurrentIndex.load()) != item) {
+        return Fail("cannot decode " + item + ": no such image entry in the archive");
+    }
+    if (!sources::archive::DecodeArchiveEntry(item, maxWidth, maxHeight, highQuality, image)) {
+        return Fail("cannot decode " + item + ": unsupported or damaged image");
+    }
+    return 0;
+}
+
 // Opens PATH as the viewer does and prints the resulting list, one item a line, then the current index.
 int ListSource(const std::string& path, uint32_t sortMode) {
     sources::SortMode.store(sortMode);
@@ -121,6 +149,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    InstallArchiveHooks();
     if (listing) {
         if (!item.empty()) {
             std::fputs(kUsage, stderr);
@@ -141,15 +170,22 @@ int main(int argc, char** argv) {
     if (attributes->isDirectory) {
         return Fail("cannot decode " + container + ": it is a folder");
     }
-    if (separator != std::string::npos) {
-        return Fail("cannot decode " + item + ": archive entries and document pages are not supported yet");
-    }
-    if (attributes->size == 0) {
-        return Fail("cannot decode " + item + ": the file is empty");
-    }
     decode::DecodedImage image;
-    if (!decode::LoadImageFile(item, maxWidth, maxHeight, highQuality, image) || !decode::IsValidImage(image)) {
-        return Fail("cannot decode " + item + ": unsupported or damaged image");
+    if (separator != std::string::npos) {
+        if (sources::IsPdfPagePath(item)) {
+            return Fail("cannot decode " + item + ": document pages are not supported yet");
+        }
+        if (const int failed = DecodeEntry(item, maxWidth, maxHeight, highQuality, image); failed != 0) {
+            return failed;
+        }
+    } else {
+        if (attributes->size == 0) {
+            return Fail("cannot decode " + item + ": the file is empty");
+        }
+        if (!decode::LoadImageFile(item, maxWidth, maxHeight, highQuality, image) ||
+            !decode::IsValidImage(image)) {
+            return Fail("cannot decode " + item + ": unsupported or damaged image");
+        }
     }
     if (!pngPath.empty() && !WritePng(image, pngPath)) {
         return Fail("cannot write " + pngPath);
