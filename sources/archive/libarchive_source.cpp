@@ -1,9 +1,12 @@
 #include "sources/archive/libarchive_source.h"
 
+#include "platform/text.h"
 #include "sources/archive/alz_egg_reader.h"
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <clocale>
+#include <locale.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +17,28 @@ namespace sources::archive {
 namespace {
 
 constexpr size_t kReadBlock = 64 * 1024;
+
+// libarchive turns entry names into the calling thread's multibyte encoding; under the "C" locale
+// names beyond ASCII would be lost. Each use of a reader runs with UTF-8 as the thread's encoding.
+class Utf8LocaleScope {
+public:
+    Utf8LocaleScope() {
+        static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        if (utf8 != static_cast<locale_t>(nullptr)) {
+            previous = ::uselocale(utf8);
+        }
+    }
+    ~Utf8LocaleScope() {
+        if (previous != static_cast<locale_t>(nullptr)) {
+            ::uselocale(previous);
+        }
+    }
+    Utf8LocaleScope(const Utf8LocaleScope&) = delete;
+    Utf8LocaleScope& operator=(const Utf8LocaleScope&) = delete;
+
+private:
+    locale_t previous = static_cast<locale_t>(nullptr);
+};
 
 struct ReaderDeleter {
     void operator()(struct archive* reader) const { archive_read_free(reader); }
@@ -67,12 +92,32 @@ bool ReadData(struct archive* reader, uint64_t expectedSize, std::vector<uint8_t
     }
 }
 
+// The entry's name in UTF-8. libarchive converts names through the locale, which may be "C" here; the
+// wide form it decoded from the archive's own encoding does not depend on it.
+std::string EntryName(struct archive_entry* entry) {
+    if (const char* name = archive_entry_pathname_utf8(entry)) {
+        return name;
+    }
+    if (const wchar_t* wide = archive_entry_pathname_w(entry)) {
+        std::string name;
+        for (; *wide != 0; ++wide) {
+            const auto code = static_cast<uint32_t>(*wide);
+            const bool valid = code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+            platform::AppendUtf8(name, valid ? static_cast<char32_t>(code) : U'\uFFFD');
+        }
+        return name;
+    }
+    const char* raw = archive_entry_pathname(entry);
+    return raw != nullptr ? raw : "";
+}
+
 class LibarchiveBackend final : public ArchiveBackend {
 public:
     LibarchiveBackend(std::string path, LibarchiveKind kind, bool solid)
         : path(std::move(path)), kind(kind), solid(solid) {}
 
     bool List() {
+        const Utf8LocaleScope locale;
         Reader reader = OpenReader(path, kind);
         if (!reader) {
             return false;
@@ -81,11 +126,7 @@ public:
         for (uint32_t index = 0; NextHeader(reader.get(), entry); ++index) {
             ListedItem item;
             item.index = index;
-            const char* name = archive_entry_pathname_utf8(entry);
-            if (name == nullptr) {
-                name = archive_entry_pathname(entry);
-            }
-            item.name = name != nullptr ? name : "";
+            item.name = EntryName(entry);
             item.size =
                 archive_entry_size_is_set(entry) ? static_cast<uint64_t>(archive_entry_size(entry)) : 0;
             // Links and folders hold no image of their own.
@@ -101,6 +142,7 @@ public:
 
     bool ExtractItem(uint32_t index, uint64_t expectedSize, std::vector<uint8_t>& bytes) override {
         bytes.clear();
+        const Utf8LocaleScope locale;
         Reader reader = OpenReader(path, kind);
         if (!reader) {
             return false;
@@ -118,6 +160,7 @@ public:
         if (indices.empty()) {
             return;
         }
+        const Utf8LocaleScope locale;
         Reader reader = OpenReader(path, kind);
         if (!reader) {
             return;
@@ -196,6 +239,7 @@ bool IsSolidRar(const uint8_t* header, size_t size) {
 }
 
 bool IsCompressedTar(const std::string& path) {
+    const Utf8LocaleScope locale;
     Reader reader(archive_read_new());
     if (!reader) {
         return false;

@@ -267,7 +267,8 @@ SevenZipOpenResult OpenSevenZipArchive(const std::string& path, uint8_t format,
     if (!stream->Open(path)) {
         return SevenZipOpenResult::CannotOpenFile;
     }
-    if (archive->Open(stream.Get(), nullptr, nullptr) < 0) {
+    // S_FALSE (not this format) is no success either.
+    if (archive->Open(stream.Get(), nullptr, nullptr) != kOk) {
         return SevenZipOpenResult::CannotRead;
     }
     auto opened = std::make_unique<SevenZipBackend>(std::move(archive), std::move(stream));

@@ -182,6 +182,19 @@ bool SolidWindow::EvictOneLocked(size_t incoming) {
     return true;
 }
 
+size_t SolidWindow::PassStartFor(size_t position) const {
+    // A little before the entry asked for: readers step back as well as forward (the prefetcher goes
+    // both ways, and archives are not always stored in the order the list shows them), and entries
+    // taken on the way cost no extra pass. Half the budget goes behind.
+    size_t start = position;
+    uint64_t behind = 0;
+    while (start > 0 && behind + sizes[start - 1] <= budgetBytes / 2) {
+        behind += sizes[start - 1];
+        --start;
+    }
+    return start;
+}
+
 bool SolidWindow::Get(uint32_t archiveIndex, std::vector<uint8_t>& bytes) {
     bytes.clear();
     std::unique_lock lock(mutex);
@@ -218,7 +231,7 @@ bool SolidWindow::Get(uint32_t archiveIndex, std::vector<uint8_t>& bytes) {
                 break;
             }
             restarted = true;
-            StartPassLocked(position, lock);
+            StartPassLocked(PassStartFor(position), lock);
             continue;
         }
         changed.wait(lock);

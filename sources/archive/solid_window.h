@@ -50,6 +50,7 @@ private:
     void StartPassLocked(size_t position, std::unique_lock<std::mutex>& lock);
     void StopPassLocked(std::unique_lock<std::mutex>& lock);
     bool EvictOneLocked(size_t incoming);
+    size_t PassStartFor(size_t position) const;
     void RunPass(size_t start, uint64_t generation);
 
     std::shared_ptr<ArchiveBackend> backend;
