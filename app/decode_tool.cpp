@@ -3,6 +3,7 @@
 
 #include "decode/format_registry.h"
 #include "platform/files.h"
+#include "sources/archive/archive_bridge.h"
 #include "sources/pdf/pdf_document.h"
 #include "sources/sort_orders.h"
 #include "sources/source_list.h"
@@ -70,10 +71,14 @@ bool WritePng(const decode::DecodedImage& image, const std::string& path) {
     return ok;
 }
 
-// The containers the viewer opens, without its window and loader threads.
+// The containers the viewer opens, without its window and loader threads; the on-screen messages of
+// the archive bridge become lines of output.
 void ConnectContainers() {
     sources::SourceHooks hooks;
     hooks.openPdfDocument = sources::OpenPdfDocument;
+    hooks.openArchive = sources::archive::OpenArchive;
+    hooks.closeArchives = sources::archive::CloseArchives;
+    hooks.showMessage = [](const std::string& text, int) { std::printf("%s\n", text.c_str()); };
     sources::SetSourceHooks(std::move(hooks));
 }
 
@@ -81,14 +86,30 @@ void ConnectContainers() {
 // in points when either is 0).
 bool RenderDocumentPage(const std::string& item, const std::string& document, uint32_t maxWidth,
                         uint32_t maxHeight, decode::DecodedImage& image) {
-    ConnectContainers();
     sources::OpenPdfDocument(document);
     return sources::RenderPdfPage(item, maxWidth, maxHeight, image);
 }
 
+// Decodes one archive entry ("archive::entry") the way the loader does.
+int DecodeEntry(const std::string& item, uint32_t maxWidth, uint32_t maxHeight, bool highQuality,
+                decode::DecodedImage& image) {
+    const sources::SplitPath split = sources::SplitItemPath(item);
+    const std::string container(split.container);
+    sources::archive::OpenArchive(container, item);
+    if (sources::SourceListCount() == 0) {
+        return Fail("cannot decode " + item + ": the archive cannot be read or holds no images");
+    }
+    if (sources::CopyItemPath(sources::CurrentIndex.load()) != item) {
+        return Fail("cannot decode " + item + ": no such image entry in the archive");
+    }
+    if (!sources::archive::DecodeArchiveEntry(item, maxWidth, maxHeight, highQuality, image)) {
+        return Fail("cannot decode " + item + ": unsupported or damaged image");
+    }
+    return 0;
+}
+
 // Opens PATH as the viewer does and prints the resulting list, one item a line, then the current index.
 int ListSource(const std::string& path, uint32_t sortMode) {
-    ConnectContainers();
     sources::SortMode.store(sortMode);
     sources::OpenPath(path);
     const std::vector<sources::ItemPath> items = sources::CopySourceList();
@@ -141,6 +162,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    ConnectContainers();
     if (listing) {
         if (!item.empty()) {
             std::fputs(kUsage, stderr);
@@ -161,21 +183,23 @@ int main(int argc, char** argv) {
     if (attributes->isDirectory) {
         return Fail("cannot decode " + container + ": it is a folder");
     }
-    const bool page = separator != std::string::npos && sources::IsPdfPagePath(item);
-    if (separator != std::string::npos && !page) {
-        return Fail("cannot decode " + item + ": archive entries are not supported yet");
-    }
-    if (attributes->size == 0) {
-        return Fail("cannot decode " + item + ": the file is empty");
-    }
     decode::DecodedImage image;
-    if (page) {
+    if (separator != std::string::npos && sources::IsPdfPagePath(item)) {
         if (!RenderDocumentPage(item, container, maxWidth, maxHeight, image)) {
             return Fail("cannot render " + item + ": no such page, or an unreadable document");
         }
-    } else if (!decode::LoadImageFile(item, maxWidth, maxHeight, highQuality, image) ||
-               !decode::IsValidImage(image)) {
-        return Fail("cannot decode " + item + ": unsupported or damaged image");
+    } else if (separator != std::string::npos) {
+        if (const int failed = DecodeEntry(item, maxWidth, maxHeight, highQuality, image); failed != 0) {
+            return failed;
+        }
+    } else {
+        if (attributes->size == 0) {
+            return Fail("cannot decode " + item + ": the file is empty");
+        }
+        if (!decode::LoadImageFile(item, maxWidth, maxHeight, highQuality, image) ||
+            !decode::IsValidImage(image)) {
+            return Fail("cannot decode " + item + ": unsupported or damaged image");
+        }
     }
     if (!pngPath.empty() && !WritePng(image, pngPath)) {
         return Fail("cannot write " + pngPath);

@@ -87,13 +87,17 @@ bool InsertIntoCache(CacheStore& cache, int32_t index, std::string path, const d
     return true;
 }
 
+uint64_t CacheMemoryBudget(uint64_t availableBytes) {
+    return std::clamp(availableBytes / 10u * 3u + availableBytes % 10u * 3u / 10u, kMinCacheBudget,
+                      kMaxCacheBudget);
+}
+
 int32_t CacheCapacityFor(uint32_t width, uint32_t height, uint64_t availableBytes) {
     const uint64_t bytes = uint64_t{width} * uint64_t{height} * 4u;
     if (bytes == 0) {
         return CacheCapacity.load();
     }
-    const uint64_t budget = std::clamp(availableBytes / 10u * 3u + availableBytes % 10u * 3u / 10u,
-                                       kMinCacheBudget, kMaxCacheBudget);
+    const uint64_t budget = CacheMemoryBudget(availableBytes);
     const uint64_t count = std::clamp<uint64_t>(budget / bytes, kMinCacheCapacity, kMaxCacheCapacity);
     return static_cast<int32_t>(count);
 }

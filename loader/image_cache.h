@@ -73,6 +73,9 @@ bool IsCached(CacheStore& cache, int32_t index, std::string_view path = {});
 bool InsertIntoCache(CacheStore& cache, int32_t index, std::string path, const decode::DecodedImage& image,
                      uint64_t generation, int32_t center, int32_t keep);
 
+// The bytes decoded images may take: 3/10 of the available memory, held within 200 MiB..2 GiB.
+uint64_t CacheMemoryBudget(uint64_t availableBytes);
+
 // The image count the budget allows for images of width x height: 3/10 of the available memory, held
 // within 200 MiB..2 GiB, divided by the image's byte size and held within 10..100.
 int32_t CacheCapacityFor(uint32_t width, uint32_t height, uint64_t availableBytes);

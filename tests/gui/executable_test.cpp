@@ -111,19 +111,22 @@ std::vector<std::string> ChildEnvironment(const std::string& configHome) {
     return environment;
 }
 
-pid_t SpawnSkimora(const std::string& argument, std::vector<std::string> environment) {
+pid_t SpawnSkimora(std::vector<std::string> arguments, std::vector<std::string> environment) {
     const std::string program = std::string(SKIMORA_BIN_DIR) + "/skimora";
     std::vector<char*> environmentPointers;
     for (std::string& variable : environment) {
         environmentPointers.push_back(variable.data());
     }
     environmentPointers.push_back(nullptr);
-    std::string programArgument = program;
-    std::string pathArgument = argument;
-    char* arguments[] = {programArgument.data(), pathArgument.data(), nullptr};
+    arguments.insert(arguments.begin(), program);
+    std::vector<char*> argumentPointers;
+    for (std::string& argument : arguments) {
+        argumentPointers.push_back(argument.data());
+    }
+    argumentPointers.push_back(nullptr);
     pid_t child = 0;
-    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, arguments, environmentPointers.data()) !=
-        0) {
+    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argumentPointers.data(),
+                      environmentPointers.data()) != 0) {
         return 0;
     }
     return child;
@@ -163,6 +166,44 @@ unsigned long WaitForColour(Display* display, Window window, int x, int y, unsig
     return colour;
 }
 
+// The id of the window whose title matches the xdotool pattern, waiting for it to appear.
+std::string WaitForWindow(const std::string& pattern) {
+    std::string window;
+    for (int i = 0; i < 600 && window.empty(); ++i) {
+        window = Xdotool("search --name '" + pattern + "'");
+        if (window.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    return window.substr(0, window.find('\n'));
+}
+
+// Polls the grey level (green channel) of the screen at the centre of `window` until it is within 12 of
+// `level`; the last level read.
+int WaitForCentreGrey(Display* display, Window window, int level) {
+    int read = -1;
+    for (int i = 0; i < 400; ++i) {
+        XWindowAttributes attributes{};
+        Window child = 0;
+        int x = 0;
+        int y = 0;
+        if (XGetWindowAttributes(display, window, &attributes) != 0 &&
+            XTranslateCoordinates(display, window, DefaultRootWindow(display), attributes.width / 2,
+                                  attributes.height / 2, &x, &y, &child) != 0) {
+            if (XImage* image =
+                    XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap)) {
+                read = static_cast<int>((XGetPixel(image, 0, 0) >> 8) & 0xFF);
+                XDestroyImage(image);
+            }
+        }
+        if (read >= level - 12 && read <= level + 12) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return read;
+}
+
 // Polls until the title xdotool reads for `window` is `expected`; the last title read.
 std::string WaitForTitle(const std::string& window, const std::string& expected) {
     std::string title;
@@ -193,7 +234,7 @@ TEST(SkimoraExecutable, EndToEndAWheelTurnOverTheWindowShowsTheNextImage) {
     const std::string first = folder.Write("album/01.jpg", shade(60));
     folder.Write("album/02.jpg", shade(120));
     folder.Write("album/10.jpg", shade(180));
-    const pid_t child = SpawnSkimora(first, ChildEnvironment(folder.File("config")));
+    const pid_t child = SpawnSkimora({first}, ChildEnvironment(folder.File("config")));
     ASSERT_NE(child, 0);
 
     std::string window;
@@ -315,3 +356,48 @@ TEST(SkimoraExecutable, EndToEndAPdfOnTheCommandLineOpensAtPageOneAndTheKeysAndW
 }
 
 } // namespace
+
+TEST(SkimoraExecutable, EndToEndAComicArchiveOpensAtTheSelectedEntryAndTheWheelTurnsItsPages) {
+    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    if (!display) {
+        GTEST_SKIP() << "no X display";
+    }
+    if (Xdotool("version").empty() || std::system("command -v zip >/dev/null") != 0) {
+        GTEST_SKIP() << "xdotool or zip is not installed";
+    }
+    testing_support::TemporaryDirectory folder;
+    for (const int page : {1, 2, 3}) {
+        folder.Write("pages/p0" + std::to_string(page) + ".jpg",
+                     testing_support::EncodeJpeg(320, 200, [page](uint32_t, uint32_t) {
+                         const auto level = static_cast<uint8_t>(page * 60);
+                         return testing_support::Rgb{level, level, level};
+                     }));
+    }
+    const std::string book = folder.File("book.cbz");
+    ASSERT_EQ(std::system(("cd '" + folder.Path().string() + "' && zip -q -r book.cbz pages").c_str()), 0);
+
+    // Opened at its second page the way a shell integration asks for it.
+    const pid_t child =
+        SpawnSkimora({"-sel", book + "::pages/p02.jpg"}, ChildEnvironment(folder.File("config")));
+    ASSERT_NE(child, 0);
+    const std::string window = WaitForWindow("book.cbz::pages/p02.jpg \\[2/3\\]");
+    ASSERT_FALSE(window.empty()) << "no window titled after the selected entry";
+
+    const auto id = static_cast<Window>(std::stoul(window));
+    // Each page is extracted and decoded in memory: the canvas shows its grey (60, 120, 180).
+    EXPECT_NEAR(WaitForCentreGrey(display.get(), id, 120), 120, 12);
+    Xdotool("mousemove --window " + window + " 200 200");
+    Xdotool("click 5");
+    EXPECT_EQ(WaitForTitle(window, "book.cbz::pages/p03.jpg [3/3] - 스키모라"),
+              "book.cbz::pages/p03.jpg [3/3] - 스키모라");
+    EXPECT_NEAR(WaitForCentreGrey(display.get(), id, 180), 180, 12);
+    Xdotool("click 4");
+    EXPECT_NEAR(WaitForCentreGrey(display.get(), id, 120), 120, 12);
+    Xdotool("click 4");
+    EXPECT_EQ(WaitForTitle(window, "book.cbz::pages/p01.jpg [1/3] - 스키모라"),
+              "book.cbz::pages/p01.jpg [1/3] - 스키모라");
+    EXPECT_NEAR(WaitForCentreGrey(display.get(), id, 60), 60, 12);
+
+    RequestClose(display.get(), static_cast<Window>(std::stoul(window)));
+    EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
+}
