@@ -4,11 +4,13 @@
 #include "decode/wic_raster.h"
 #include "platform/files.h"
 
+#include <avif/avif.h>
 #include <libheif/heif.h>
 #include <libyuv/convert_argb.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <vector>
@@ -84,6 +86,60 @@ HeifHandle CoveringThumbnail(const heif_image_handle* primary, uint32_t sourceWi
     return best;
 }
 
+bool IsAvif(const uint8_t* bytes, uint64_t size) {
+    return size >= 12 && std::memcmp(bytes + 4, "ftyp", 4) == 0 &&
+           (std::memcmp(bytes + 8, "avif", 4) == 0 || std::memcmp(bytes + 8, "avis", 4) == 0);
+}
+
+struct AvifDecoderDeleter {
+    void operator()(avifDecoder* decoder) const { avifDecoderDestroy(decoder); }
+};
+
+// libheif reads no image sequences: the first frame of an AVIF sequence comes from libavif, which is
+// also lenient where libheif is strict. libavif leaves rotation and mirroring to its caller, so files
+// that carry them are left to libheif's verdict.
+bool DecodeAvifFirstFrame(const uint8_t* bytes, size_t size, std::unique_ptr<uint8_t[]>& raster,
+                          uint32_t& width, uint32_t& height) {
+    const std::unique_ptr<avifDecoder, AvifDecoderDeleter> decoder(avifDecoderCreate());
+    if (!decoder) {
+        return false;
+    }
+    decoder->maxThreads = 2;
+    decoder->strictFlags = AVIF_STRICT_DISABLED;
+    decoder->imageSizeLimit = static_cast<uint32_t>(kMaxDecodedPixels);
+    decoder->ignoreExif = AVIF_TRUE;
+    decoder->ignoreXMP = AVIF_TRUE;
+    if (avifDecoderSetIOMemory(decoder.get(), bytes, size) != AVIF_RESULT_OK ||
+        avifDecoderParse(decoder.get()) != AVIF_RESULT_OK ||
+        avifDecoderNextImage(decoder.get()) != AVIF_RESULT_OK) {
+        return false;
+    }
+    const avifImage* image = decoder->image;
+    if (image == nullptr || image->width == 0 || image->height == 0 ||
+        uint64_t{image->width} * image->height > kMaxDecodedPixels ||
+        (image->transformFlags & (AVIF_TRANSFORM_IROT | AVIF_TRANSFORM_IMIR | AVIF_TRANSFORM_CLAP)) != 0) {
+        return false;
+    }
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, image);
+    rgb.format = AVIF_RGB_FORMAT_BGRA;
+    rgb.depth = 8;
+    rgb.alphaPremultiplied = AVIF_TRUE;
+    rgb.rowBytes = image->width * 4;
+    std::unique_ptr<uint8_t[]> output = AllocateRaster(uint64_t{rgb.rowBytes} * image->height);
+    if (!output) {
+        return false;
+    }
+    rgb.pixels = output.get();
+    if (avifImageYUVToRGB(image, &rgb) != AVIF_RESULT_OK) {
+        return false;
+    }
+    raster = std::move(output);
+    width = image->width;
+    height = image->height;
+    return true;
+}
+
 } // namespace
 
 void InitializeHeif() {
@@ -120,11 +176,26 @@ bool HeifDecoder::LoadFromMemory(const uint8_t* bytes, uint64_t size, uint32_t t
     if (bytes == nullptr || size == 0 || size > kMaxHeifFileBytes) {
         return false;
     }
+    if (DecodeWithLibheif(bytes, static_cast<size_t>(size), targetWidth, targetHeight)) {
+        return true;
+    }
+    Reset();
+    if (!IsAvif(bytes, size) ||
+        !DecodeAvifFirstFrame(bytes, static_cast<size_t>(size), pixels, width, height)) {
+        return false;
+    }
+    stride = width * 4;
+    sourceWidth = width;
+    sourceHeight = height;
+    return true;
+}
+
+bool HeifDecoder::DecodeWithLibheif(const uint8_t* bytes, size_t size, uint32_t targetWidth,
+                                    uint32_t targetHeight) {
     InitializeHeif();
     const std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
-    if (!context ||
-        heif_context_read_from_memory_without_copy(context.get(), bytes, static_cast<size_t>(size), nullptr)
-                .code != heif_error_Ok) {
+    if (!context || heif_context_read_from_memory_without_copy(context.get(), bytes, size, nullptr).code !=
+                        heif_error_Ok) {
         return false;
     }
     heif_image_handle* rawHandle = nullptr;

@@ -12,7 +12,8 @@ void InitializeHeif();
 // HEIF, HEIC and AVIF over libheif: the primary image, turned upright by the file's own rotation and
 // mirroring properties as libheif applies them, so the picture needs no further EXIF rotation. With a
 // target, an embedded thumbnail that still covers the fitted size is decoded instead of the full
-// image; otherwise the target is ignored.
+// image; otherwise the target is ignored. AVIF files that libheif cannot read (image sequences) give
+// their first frame through libavif.
 class HeifDecoder : public IDecoder {
 public:
     bool Load(const std::string& path, uint32_t targetWidth, uint32_t targetHeight,
@@ -23,6 +24,8 @@ public:
                         bool highQuality) override;
 
 private:
+    bool DecodeWithLibheif(const uint8_t* bytes, size_t size, uint32_t targetWidth, uint32_t targetHeight);
+
     uint32_t sourceWidth = 0;
     uint32_t sourceHeight = 0;
 };

@@ -16,6 +16,8 @@ namespace decode {
 namespace {
 
 constexpr uint64_t kMaxJxlFileBytes = uint64_t{1} << 30;
+// The first piece of input a reduced decode hands over; each further piece doubles what it holds.
+constexpr size_t kFirstPieceBytes = 64 * 1024;
 
 struct DecoderDeleter {
     void operator()(JxlDecoder* decoder) const { JxlDecoderDestroy(decoder); }
@@ -84,12 +86,17 @@ bool JxlImageDecoder::DecodeJxl(const uint8_t* bytes, size_t size, uint32_t targ
     const bool progressive = targetWidth != 0 && targetHeight != 0;
     const int events =
         JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE | (progressive ? JXL_DEC_FRAME_PROGRESSION : 0);
+    // libjxl decodes whatever input it holds before it reports a pass, so a reduced decode hands the file
+    // over in growing pieces and stops as soon as a usable pass has arrived.
+    size_t offered = progressive ? std::min(size, kFirstPieceBytes) : size;
     if (JxlDecoderSubscribeEvents(decoder.get(), events) != JXL_DEC_SUCCESS ||
         (progressive && JxlDecoderSetProgressiveDetail(decoder.get(), kPasses) != JXL_DEC_SUCCESS) ||
-        JxlDecoderSetInput(decoder.get(), bytes, size) != JXL_DEC_SUCCESS) {
+        JxlDecoderSetInput(decoder.get(), bytes, offered) != JXL_DEC_SUCCESS) {
         return false;
     }
-    JxlDecoderCloseInput(decoder.get());
+    if (offered == size) {
+        JxlDecoderCloseInput(decoder.get());
+    }
 
     // Four 8-bit channels whatever the image holds: libjxl fills an absent alpha with opaque.
     const JxlPixelFormat format{4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
@@ -135,8 +142,22 @@ bool JxlImageDecoder::DecodeJxl(const uint8_t* bytes, size_t size, uint32_t targ
                 return false;
             }
             return Finish(std::move(output), info.alpha_premultiplied, 1);
+        case JXL_DEC_NEED_MORE_INPUT: {
+            if (offered == size) {
+                return false;
+            }
+            const size_t unread = JxlDecoderReleaseInput(decoder.get());
+            const size_t consumed = offered - unread;
+            offered = size - offered <= offered ? size : offered * 2;
+            if (JxlDecoderSetInput(decoder.get(), bytes + consumed, offered - consumed) != JXL_DEC_SUCCESS) {
+                return false;
+            }
+            if (offered == size) {
+                JxlDecoderCloseInput(decoder.get());
+            }
+            break;
+        }
         case JXL_DEC_ERROR:
-        case JXL_DEC_NEED_MORE_INPUT:
         case JXL_DEC_SUCCESS:
             return false;
         default:

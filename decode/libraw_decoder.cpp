@@ -37,6 +37,33 @@ bool HasTiffHeader(const uint8_t* header, size_t size) {
     return size >= 4 && (std::memcmp(header, "II*\0", 4) == 0 || std::memcmp(header, "MM\0*", 4) == 0);
 }
 
+// Some damaged files send LibRaw's parsers round a loop whose count comes from the file (billions of
+// directory entries, each with a seek). The stream bounds the work: past these budgets it reports the
+// data as corrupt, which LibRaw turns into a failed call. A real file needs a small fraction of them.
+constexpr uint64_t kMaxStreamSeeks = uint64_t{1} << 20;
+constexpr uint64_t kMaxStreamReads = uint64_t{1} << 28;
+
+template <typename Base> class BoundedStream final : public Base {
+public:
+    using Base::Base;
+    int read(void* buffer, size_t size, size_t count) override {
+        if (++reads > kMaxStreamReads) {
+            throw LIBRAW_EXCEPTION_IO_CORRUPT;
+        }
+        return Base::read(buffer, size, count);
+    }
+    int seek(INT64 offset, int whence) override {
+        if (++seeks > kMaxStreamSeeks) {
+            throw LIBRAW_EXCEPTION_IO_CORRUPT;
+        }
+        return Base::seek(offset, whence);
+    }
+
+private:
+    uint64_t reads = 0;
+    uint64_t seeks = 0;
+};
+
 class RawLoad {
 public:
     RawLoad() : processor(std::make_unique<LibRaw>(0)) {
@@ -134,8 +161,10 @@ bool LibRawDecoder::Load(const std::string& path, uint32_t targetWidth, uint32_t
     Reset();
     sourceWidth = 0;
     sourceHeight = 0;
+    // Declared before the processor, which reads from it until it is destroyed.
+    BoundedStream<LibRaw_bigfile_datastream> stream(path.c_str());
     RawLoad processor;
-    if (processor->open_file(path.c_str()) != LIBRAW_SUCCESS) {
+    if (!stream.valid() || processor->open_datastream(&stream) != LIBRAW_SUCCESS) {
         return false;
     }
     uint8_t header[4] = {};
@@ -155,9 +184,10 @@ bool LibRawDecoder::LoadFromMemory(const uint8_t* bytes, uint64_t size, uint32_t
     if (bytes == nullptr || size == 0 || size > kMaxRawFileBytes) {
         return false;
     }
-    RawLoad processor;
     // LibRaw only reads the buffer.
-    if (processor->open_buffer(const_cast<uint8_t*>(bytes), static_cast<size_t>(size)) != LIBRAW_SUCCESS) {
+    BoundedStream<LibRaw_buffer_datastream> stream(const_cast<uint8_t*>(bytes), static_cast<size_t>(size));
+    RawLoad processor;
+    if (!stream.valid() || processor->open_datastream(&stream) != LIBRAW_SUCCESS) {
         return false;
     }
     sourceWidth = processor->imgdata.sizes.width;

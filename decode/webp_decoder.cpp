@@ -18,10 +18,6 @@ namespace {
 // A WebP file is at most 4 GiB by its RIFF header; nothing near that is a picture the viewer shows.
 constexpr uint64_t kMaxWebPFileBytes = uint64_t{1} << 30;
 
-struct AnimDecoderDeleter {
-    void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
-};
-
 // The size a width x height picture is decoded at for a target: fitted inside it, never enlarged.
 void FitInside(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight,
                uint32_t& fittedWidth, uint32_t& fittedHeight) {
@@ -111,14 +107,7 @@ bool WebPDecoder::DecodeStill(const uint8_t* bytes, size_t size, uint32_t target
 }
 
 bool WebPDecoder::DecodeFirstFrame(const uint8_t* bytes, size_t size) {
-    WebPAnimDecoderOptions options;
-    if (!WebPAnimDecoderOptionsInit(&options)) {
-        return false;
-    }
-    options.color_mode = MODE_bgrA;
-    options.use_threads = 0;
     const WebPData data{bytes, size};
-    // The canvas size is read before the decoder allocates its canvas of that size.
     const std::unique_ptr<WebPDemuxer, void (*)(WebPDemuxer*)> demuxer(WebPDemux(&data), WebPDemuxDelete);
     if (!demuxer) {
         return false;
@@ -128,27 +117,45 @@ bool WebPDecoder::DecodeFirstFrame(const uint8_t* bytes, size_t size) {
     if (canvasWidth == 0 || canvasHeight == 0 || uint64_t{canvasWidth} * canvasHeight > kMaxDecodedPixels) {
         return false;
     }
-    const std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder(WebPAnimDecoderNew(&data, &options));
-    WebPAnimInfo info;
-    if (!decoder || !WebPAnimDecoderGetInfo(decoder.get(), &info) || info.canvas_width != canvasWidth ||
-        info.canvas_height != canvasHeight) {
+    WebPIterator frame;
+    if (!WebPDemuxGetFrame(demuxer.get(), 1, &frame)) {
         return false;
     }
-    uint8_t* frame = nullptr;
-    int timestamp = 0;
-    if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp) || frame == nullptr) {
+    const std::unique_ptr<WebPIterator, void (*)(WebPIterator*)> release(&frame, WebPDemuxReleaseIterator);
+    if (frame.x_offset < 0 || frame.y_offset < 0 || frame.width <= 0 || frame.height <= 0 ||
+        uint64_t(frame.x_offset) + uint64_t(frame.width) > canvasWidth ||
+        uint64_t(frame.y_offset) + uint64_t(frame.height) > canvasHeight) {
         return false;
     }
-    const uint64_t bytesTotal = uint64_t{canvasWidth} * canvasHeight * 4;
-    std::unique_ptr<uint8_t[]> raster = AllocateRaster(bytesTotal);
+    // The first frame has nothing under it: blended or not, it lands on a transparent canvas as is.
+    const uint64_t rowBytes = uint64_t{canvasWidth} * 4;
+    const uint64_t totalBytes = rowBytes * canvasHeight;
+    std::unique_ptr<uint8_t[]> raster = AllocateRaster(totalBytes);
     if (!raster) {
         return false;
     }
-    std::memcpy(raster.get(), frame, static_cast<size_t>(bytesTotal));
+    std::memset(raster.get(), 0, static_cast<size_t>(totalBytes));
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) {
+        return false;
+    }
+    uint8_t* origin = raster.get() + uint64_t(frame.y_offset) * rowBytes + uint64_t(frame.x_offset) * 4;
+    config.output.colorspace = MODE_bgrA;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = origin;
+    config.output.u.RGBA.stride = static_cast<int>(rowBytes);
+    config.output.u.RGBA.size =
+        static_cast<size_t>(rowBytes * (uint64_t(frame.height) - 1) + uint64_t(frame.width) * 4);
+    const VP8StatusCode status = WebPDecode(frame.fragment.bytes, frame.fragment.size, &config);
+    WebPFreeDecBuffer(&config.output);
+    if (status != VP8_STATUS_OK || config.output.width != frame.width ||
+        config.output.height != frame.height) {
+        return false;
+    }
     pixels = std::move(raster);
     width = canvasWidth;
     height = canvasHeight;
-    stride = canvasWidth * 4;
+    stride = static_cast<uint32_t>(rowBytes);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // The real skimora binary on the test's X server: it shows the image named on its command line, and
 // closing its window ends the process normally (threads joined, settings written).
 
+#include "decode/heif_decoder.h"
 #include "tests/support/jpeg_writer.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/test_support.h"
@@ -401,3 +402,51 @@ TEST(SkimoraExecutable, EndToEndAComicArchiveOpensAtTheSelectedEntryAndTheWheelT
     RequestClose(display.get(), static_cast<Window>(std::stoul(window)));
     EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
 }
+
+TEST(SkimoraExecutable, ShowsAHeifPictureNamedOnTheCommandLine) {
+    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    if (!display) {
+        GTEST_SKIP() << "no X display";
+    }
+    SKIP_WITHOUT_SAMPLES();
+    testing_support::TemporaryDirectory folder;
+    const std::string picture = (testing_support::SamplesDir() / "heif/pillow_hopper.heif").string();
+    const pid_t child = SpawnSkimora(picture, ChildEnvironment(folder.File("config")));
+    ASSERT_NE(child, 0);
+    std::optional<Window> window;
+    for (int i = 0; i < 600 && !window; ++i) {
+        window = FindWindow(display.get(), "pillow_hopper.heif [");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(window) << "no window titled after the picture";
+    const auto centre = [&]() -> unsigned long {
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(display.get(), *window, &attributes);
+        XImage* image = XGetImage(display.get(), *window, attributes.width / 2, attributes.height / 2, 1, 1,
+                                  AllPlanes, ZPixmap);
+        const unsigned long pixel = image != nullptr ? XGetPixel(image, 0, 0) & 0xFFFFFF : 0x202020;
+        if (image != nullptr) {
+            XDestroyImage(image);
+        }
+        return pixel;
+    };
+    // The 128 x 128 picture is drawn unscaled in the middle: the window's centre shows its centre.
+    decode::HeifDecoder decoder;
+    ASSERT_TRUE(decoder.Load(picture, 0, 0, false));
+    const uint8_t* expected = decoder.GetPixels() + 64 * decoder.GetStride() + 64 * 4;
+    const auto matches = [&](unsigned long pixel) {
+        return std::abs(int(pixel >> 16 & 0xFF) - expected[2]) < 24 &&
+               std::abs(int(pixel >> 8 & 0xFF) - expected[1]) < 24 &&
+               std::abs(int(pixel & 0xFF) - expected[0]) < 24;
+    };
+    unsigned long pixel = centre();
+    for (int i = 0; i < 1200 && !matches(pixel); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pixel = centre();
+    }
+    EXPECT_TRUE(matches(pixel)) << "the window's centre shows " << std::hex << pixel;
+    RequestClose(display.get(), *window);
+    EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
+}
+
+} // namespace
