@@ -321,7 +321,7 @@ TEST(SkimoraExecutable, EndToEndAPdfOnTheCommandLineOpensAtPageOneAndTheKeysAndW
         folder.Write("docs/manual.pdf", testing_support::MakePdf({{612, 792, "1 0 0 rg 0 0 612 792 re f"},
                                                                   {612, 792, "0 0 1 rg 0 0 612 792 re f"},
                                                                   {612, 792, ""}}));
-    const pid_t child = SpawnSkimora(document, ChildEnvironment(folder.File("config")));
+    const pid_t child = SpawnSkimora({document}, ChildEnvironment(folder.File("config")));
     ASSERT_NE(child, 0);
 
     std::string window;
@@ -411,7 +411,7 @@ TEST(SkimoraExecutable, ShowsAHeifPictureNamedOnTheCommandLine) {
     SKIP_WITHOUT_SAMPLES();
     testing_support::TemporaryDirectory folder;
     const std::string picture = (testing_support::SamplesDir() / "heif/pillow_hopper.heif").string();
-    const pid_t child = SpawnSkimora(picture, ChildEnvironment(folder.File("config")));
+    const pid_t child = SpawnSkimora({picture}, ChildEnvironment(folder.File("config")));
     ASSERT_NE(child, 0);
     std::optional<Window> window;
     for (int i = 0; i < 600 && !window; ++i) {
@@ -448,5 +448,3 @@ TEST(SkimoraExecutable, ShowsAHeifPictureNamedOnTheCommandLine) {
     RequestClose(display.get(), *window);
     EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
 }
-
-} // namespace
