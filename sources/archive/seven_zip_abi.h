@@ -47,6 +47,7 @@ inline constexpr Guid kIidInStream = InterfaceId(0x03, 0x03);
 inline constexpr Guid kIidArchiveExtractCallback = InterfaceId(0x06, 0x20);
 inline constexpr Guid kIidInArchive = InterfaceId(0x06, 0x60);
 inline constexpr Guid kIidSetProperties = InterfaceId(0x06, 0x03);
+inline constexpr Guid kIidArchiveOpenCallback = InterfaceId(0x06, 0x10);
 
 // Format bytes of the handlers the bridge uses.
 enum HandlerFormat : uint8_t {
@@ -134,7 +135,11 @@ public:
     virtual HResult SetOperationResult(int32_t operationResult) = 0;
 };
 
-class IArchiveOpenCallback;
+class IArchiveOpenCallback : public IUnknown {
+public:
+    virtual HResult SetTotal(const uint64_t* files, const uint64_t* bytes) = 0;
+    virtual HResult SetCompleted(const uint64_t* files, const uint64_t* bytes) = 0;
+};
 
 class IInArchive : public IUnknown {
 public:

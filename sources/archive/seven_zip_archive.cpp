@@ -285,7 +285,8 @@ SevenZipOpenResult OpenSevenZipArchive(const std::string& path, uint8_t format,
         return SevenZipOpenResult::CannotOpenFile;
     }
     // S_FALSE (not this format) is no success either.
-    if (archive->Open(stream.Get(), nullptr, nullptr) != kOk) {
+    ComPtr<OpenCallback> openCallback(new OpenCallback());
+    if (archive->Open(stream.Get(), nullptr, openCallback.Get()) != kOk) {
         return SevenZipOpenResult::CannotRead;
     }
     auto opened = std::make_unique<SevenZipBackend>(std::move(archive), std::move(stream));
