@@ -179,14 +179,8 @@ bool OpenContainerArchive(const std::string& path, bool egg) {
     state.path.clear();
     state.entries.clear();
     std::unique_ptr<ContainerReader> reader = egg ? OpenEggReader(path) : OpenAlzReader(path);
-    if (!reader) {
-        if (egg) {
-            platform::DebugTrace("EGG: Open failed\n");
-        }
+    if (!reader) { // the EGG reader traces its own open outcome
         return false;
-    }
-    if (egg) {
-        platform::DebugTrace("EGG: Open success, " + std::to_string(reader->Entries().size()) + " files\n");
     }
     std::vector<ArchiveEntry> entries;
     const std::vector<EggEntry>& parsed = reader->Entries();

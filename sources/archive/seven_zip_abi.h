@@ -46,6 +46,8 @@ inline constexpr Guid kIidSequentialOutStream = InterfaceId(0x03, 0x02);
 inline constexpr Guid kIidInStream = InterfaceId(0x03, 0x03);
 inline constexpr Guid kIidArchiveExtractCallback = InterfaceId(0x06, 0x20);
 inline constexpr Guid kIidInArchive = InterfaceId(0x06, 0x60);
+inline constexpr Guid kIidSetProperties = InterfaceId(0x06, 0x03);
+inline constexpr Guid kIidArchiveOpenCallback = InterfaceId(0x06, 0x10);
 
 // Format bytes of the handlers the bridge uses.
 enum HandlerFormat : uint8_t {
@@ -133,7 +135,11 @@ public:
     virtual HResult SetOperationResult(int32_t operationResult) = 0;
 };
 
-class IArchiveOpenCallback;
+class IArchiveOpenCallback : public IUnknown {
+public:
+    virtual HResult SetTotal(const uint64_t* files, const uint64_t* bytes) = 0;
+    virtual HResult SetCompleted(const uint64_t* files, const uint64_t* bytes) = 0;
+};
 
 class IInArchive : public IUnknown {
 public:
@@ -145,6 +151,12 @@ public:
     virtual HResult Extract(const uint32_t* indices, uint32_t numItems, int32_t testMode,
                             IArchiveExtractCallback* extractCallback) = 0;
     virtual HResult GetArchiveProperty(uint32_t propertyId, PropVariant* value) = 0;
+};
+
+class ISetProperties : public IUnknown {
+public:
+    virtual HResult SetProperties(const wchar_t* const* names, const PropVariant* values,
+                                  uint32_t numProps) = 0;
 };
 
 } // namespace sources::archive::sevenzip

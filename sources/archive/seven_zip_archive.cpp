@@ -242,6 +242,22 @@ private:
     bool solid = false;
 };
 
+// The library's multi-threaded decoders hand out their first bytes only when a large block is done
+// (for a solid 7z of comic pages, after most of the archive): one thread streams each page as soon as
+// it is decoded, and the second core decodes images meanwhile.
+void DecodeOnOneThread(IInArchive& archive) {
+    ComPtr<ISetProperties> properties;
+    if (archive.QueryInterface(kIidSetProperties, reinterpret_cast<void**>(properties.Receive())) != kOk ||
+        !properties) {
+        return;
+    }
+    const wchar_t* names[] = {L"mt"};
+    PropVariant value;
+    value.vt = kVtUi4;
+    value.uint32Value = 1;
+    properties->SetProperties(names, &value, 1);
+}
+
 } // namespace
 
 LibraryStatus LoadSevenZipLibrary() {
@@ -262,13 +278,15 @@ SevenZipOpenResult OpenSevenZipArchive(const std::string& path, uint8_t format,
         return SevenZipOpenResult::NoHandler;
     }
     archive = ComPtr<IInArchive>(static_cast<IInArchive*>(object));
+    DecodeOnOneThread(*archive.Get());
 
     ComPtr<FileInStream> stream(new FileInStream());
     if (!stream->Open(path)) {
         return SevenZipOpenResult::CannotOpenFile;
     }
     // S_FALSE (not this format) is no success either.
-    if (archive->Open(stream.Get(), nullptr, nullptr) != kOk) {
+    ComPtr<OpenCallback> openCallback(new OpenCallback());
+    if (archive->Open(stream.Get(), nullptr, openCallback.Get()) != kOk) {
         return SevenZipOpenResult::CannotRead;
     }
     auto opened = std::make_unique<SevenZipBackend>(std::move(archive), std::move(stream));

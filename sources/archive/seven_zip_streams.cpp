@@ -233,4 +233,30 @@ HResult MemoryExtractCallback::SetOperationResult(int32_t result) {
     return kOk;
 }
 
+// OpenCallback
+
+HResult OpenCallback::QueryInterface(const Guid& iid, void** object) {
+    return Answer(this, iid, object, {kIidArchiveOpenCallback, kIidUnknown});
+}
+
+uint32_t OpenCallback::AddRef() {
+    return references.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+uint32_t OpenCallback::Release() {
+    const uint32_t left = DropReference(references);
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+HResult OpenCallback::SetTotal(const uint64_t*, const uint64_t*) {
+    return kOk;
+}
+
+HResult OpenCallback::SetCompleted(const uint64_t*, const uint64_t*) {
+    return kOk;
+}
+
 } // namespace sources::archive::sevenzip

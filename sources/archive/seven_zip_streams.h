@@ -124,4 +124,23 @@ private:
     int32_t operationResult = -1;
 };
 
+// Handed to the archive's Open. It offers no other volumes and no password: the zip handler, seeing a
+// split-archive marker, asks the open callback for the next volume and fails on a null callback.
+class OpenCallback final : public IArchiveOpenCallback {
+public:
+    OpenCallback() = default;
+    OpenCallback(const OpenCallback&) = delete;
+    OpenCallback& operator=(const OpenCallback&) = delete;
+
+    HResult QueryInterface(const Guid& iid, void** object) override;
+    uint32_t AddRef() override;
+    uint32_t Release() override;
+    HResult SetTotal(const uint64_t* files, const uint64_t* bytes) override;
+    HResult SetCompleted(const uint64_t* files, const uint64_t* bytes) override;
+
+private:
+    ~OpenCallback() = default;
+    std::atomic<uint32_t> references{1};
+};
+
 } // namespace sources::archive::sevenzip

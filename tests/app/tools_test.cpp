@@ -1,10 +1,12 @@
 // Runs the real executables the way users and scripts do.
 
+#include "tests/support/jpeg_writer.h"
 #include "tests/support/pdf_writer.h"
 #include "tests/support/test_support.h"
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/wait.h>
@@ -61,6 +63,27 @@ TEST(SkimoraDecode, FailsWithOneLineReasonOnBadItems) {
     EXPECT_EQ(RunProgram("skimora-decode", {"--max", "axb", garbage}).exitCode, 1);
     EXPECT_EQ(RunProgram("skimora-decode", {}).exitCode, 2);
     EXPECT_EQ(RunProgram("skimora-decode", {"--help"}).exitCode, 0);
+}
+
+TEST(SkimoraDecode, ListsAnArchiveInTheViewersOrderAndDecodesOneEntry) {
+    testing_support::TemporaryDirectory folder;
+    for (const int page : {10, 2}) {
+        folder.Write("book/p" + std::to_string(page) + ".jpg",
+                     testing_support::EncodeJpeg(40 + page, 30, [](uint32_t, uint32_t) {
+                         return testing_support::Rgb{90, 90, 90};
+                     }));
+    }
+    if (std::system(("cd " + Quote(folder.Path().string()) + " && zip -q -r book.cbz book").c_str()) != 0) {
+        GTEST_SKIP() << "zip is not installed";
+    }
+    const std::string book = folder.File("book.cbz");
+    const Outcome listing = RunProgram("skimora-decode", {"--list", book, "--sort", "1"});
+    EXPECT_EQ(listing.exitCode, 0);
+    EXPECT_EQ(listing.output, book + "::book/p2.jpg\n" + book + "::book/p10.jpg\ncurrent 0\n");
+    const Outcome decoded = RunProgram("skimora-decode", {book + "::book/p10.jpg"});
+    EXPECT_EQ(decoded.exitCode, 0);
+    EXPECT_EQ(decoded.output, "50x30\n");
+    EXPECT_EQ(RunProgram("skimora-decode", {book + "::book/p3.jpg"}).exitCode, 1);
 }
 
 #ifdef SKIMORA_WITH_WINDOW
