@@ -6,6 +6,7 @@
 #include "sources/archive/alz_egg_reader.h"
 #include "sources/archive/archive_route.h"
 #include "sources/archive/solid_window.h"
+#include "sources/pdf/pdf_document.h"
 #include "sources/sort_orders.h"
 #include "sources/source_list.h"
 
@@ -267,6 +268,8 @@ void OpenArchive(const std::string& path, const std::string& entryToSelect) {
     if (hooks.isWebtoonMode && hooks.isWebtoonMode()) {
         CallHook(hooks.leaveWebtoonMode);
     }
+    // The page-mode PDF document (waiting for a running render) and the batch's document go with it.
+    ClosePageDocument();
     CallHook(hooks.closeBatchDocument);
     PdfPageMode.store(false);
     PdfPageCount.store(0);
