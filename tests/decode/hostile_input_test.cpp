@@ -3,11 +3,13 @@
 #include "decode/jpeg_turbo_decoder.h"
 #include "decode/wic_decoder.h"
 #include "tests/support/png_writer.h"
+#include "tests/support/test_support.h"
 
 #include <atomic>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 // The sanitizer runtime's allocation hooks, present in the sanitizer builds only.
 extern "C" {
@@ -164,6 +166,92 @@ std::vector<uint8_t> EmptyProgressiveJpeg(uint32_t side, int scans) {
     return out;
 }
 
+// A TIFF written by libtiff: `fields` sets the tags, then `data` holds the raw samples of every strip
+// (or tile), written whole.
+std::vector<uint8_t> WriteTiff(const std::function<void(TIFF*)>& fields, const std::vector<uint8_t>& data,
+                               bool tiled = false) {
+    testing_support::TemporaryDirectory folder;
+    const std::string path = folder.File("image.tif");
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (tiff == nullptr) {
+        return {};
+    }
+    fields(tiff);
+    const tmsize_t chunk = tiled ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
+    const uint32_t chunks = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    for (uint32_t i = 0; i < chunks; ++i) {
+        void* bytes = const_cast<uint8_t*>(data.data()) + static_cast<size_t>(chunk) * i;
+        if ((tiled ? TIFFWriteEncodedTile(tiff, i, bytes, chunk)
+                   : TIFFWriteEncodedStrip(tiff, i, bytes, chunk)) < 0) {
+            TIFFClose(tiff);
+            return {};
+        }
+    }
+    TIFFClose(tiff);
+    return testing_support::ReadFileBytes(path);
+}
+
+// 64 x 64 RGB, Deflate, in 16 x 16 tiles or 16-row strips, of varied samples.
+std::vector<uint8_t> DeflateTiff(bool tiled) {
+    std::vector<uint8_t> samples(64 * 64 * 3);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<uint8_t>(i * 7 + i / 190);
+    }
+    return WriteTiff(
+        [tiled](TIFF* tiff) {
+            TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 64);
+            TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 64);
+            TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+            if (tiled) {
+                TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
+                TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
+            } else {
+                TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+            }
+        },
+        // Tiles are written from the same buffer in tile order; any content will do.
+        samples, tiled);
+}
+
+// Damages the compressed data of the third strip or tile (its zlib header kept).
+std::vector<uint8_t> Damaged(std::vector<uint8_t> bytes) {
+    testing_support::TemporaryDirectory folder;
+    TIFF* tiff = TIFFOpen(folder.Write("image.tif", bytes).c_str(), "r");
+    if (tiff == nullptr) {
+        return {};
+    }
+    const uint64_t offset = TIFFGetStrileOffset(tiff, 2);
+    const uint64_t count = TIFFGetStrileByteCount(tiff, 2);
+    TIFFClose(tiff);
+    for (uint64_t i = offset + 2; i + 4 < offset + count && i < bytes.size(); ++i) {
+        bytes[i] ^= 0xA5;
+    }
+    return bytes;
+}
+
+// A side x side 8-bit grey TIFF in one strip whose data is a few bytes of the given compression.
+std::vector<uint8_t> ShortStreamTiff(uint32_t side, uint16_t compression) {
+    std::vector<uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const uint32_t entries[][3] = {{256, 4, side},        {257, 4, side}, {258, 3, 8},
+                                   {259, 3, compression}, {262, 3, 1},    {273, 4, 0},
+                                   {277, 3, 1},           {278, 4, side}, {279, 4, 12}};
+    const uint32_t count = sizeof(entries) / sizeof(entries[0]);
+    Put16(out, count);
+    for (const auto& entry : entries) {
+        Put16(out, entry[0]);
+        Put16(out, entry[1]);
+        Put32(out, 1);
+        Put32(out, entry[0] == 273 ? 8 + 2 + count * 12 + 4 : entry[2]);
+    }
+    Put32(out, 0);
+    out.insert(out.end(), {0x78, 0x9C, 0x63, 0x60, 0x18, 0x05, 0xA3, 0x60, 0x14, 0x0C, 0x77, 0x00});
+    return out;
+}
+
 struct HostileCase {
     const char* name;
     std::function<std::vector<uint8_t>()> make;
@@ -190,6 +278,14 @@ TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
         {"interlaced PNG 2048^2", [] { return InterlacedPng(2048, true); }, 256, 256, 3 * kMiB},
         {"progressive JPEG 2048^2, 40 empty scans", [] { return EmptyProgressiveJpeg(2048, 40); }, 256, 256,
          12 * kMiB},
+        // A library's error is an error: no tile or strip of stale or invented pixels.
+        {"tiled Deflate TIFF with a corrupt tile", [] { return Damaged(DeflateTiff(true)); }, 0, 0, kMiB},
+        {"Deflate TIFF with a corrupt strip", [] { return Damaged(DeflateTiff(false)); }, 0, 0, kMiB},
+        {"TIFF control: intact tiles", [] { return DeflateTiff(true); }, 0, 64, kMiB},
+        {"16384^2 Deflate TIFF of 12 bytes", [] { return ShortStreamTiff(16384, COMPRESSION_ADOBE_DEFLATE); },
+         1080, 0, kMiB},
+        {"16384^2 LZMA TIFF of 12 bytes", [] { return ShortStreamTiff(16384, COMPRESSION_LZMA); }, 1080, 0,
+         100 * kMiB},
     };
     for (const HostileCase& test : cases) {
         SCOPED_TRACE(test.name);
@@ -219,6 +315,74 @@ TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
                 EXPECT_LE(peak, test.maximumBytes) << "high quality " << highQuality;
             }
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// One pixel of `bits`-bit samples, packed by the caller, with the given photometric and extra samples.
+std::vector<uint8_t> OnePixelTiff(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t extra,
+                                  const std::vector<uint8_t>& packed) {
+    return WriteTiff(
+        [&](TIFF* tiff) {
+            TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 1);
+            TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 1);
+            TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
+            TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
+            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 1);
+            if (extra != 0xFFFF) {
+                TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+            }
+        },
+        packed);
+}
+
+TEST(HostileInput, ValidTiffsOnceRefusedOrMisconvertedDecode) {
+    testing_support::TemporaryDirectory folder;
+    // Uncompressed 16 x 16 tiles whose byte count is not what libtiff's unmapped reading expects.
+    const std::string tiled = folder.File("tiled.tif");
+    ASSERT_EQ(
+        std::system(
+            ("convert -size 64x48 gradient:red-blue -define tiff:tile-geometry=16x16 -compress none " + tiled)
+                .c_str()),
+        0);
+    decode::WicDecoder tiles;
+    ASSERT_TRUE(tiles.LoadPath(tiled));
+    EXPECT_EQ(tiles.GetWidth(), 64u);
+    const uint8_t* top = tiles.GetPixels();
+    const uint8_t* bottom = tiles.GetPixels() + 47 * tiles.GetStride();
+    EXPECT_GT(top[2], 240);    // red at the top
+    EXPECT_GT(bottom[0], 240); // blue at the bottom
+
+    struct PixelCase {
+        const char* name;
+        std::vector<uint8_t> tiff;
+        uint8_t blue, green, red, alpha;
+    };
+    const PixelCase cases[] = {
+        // 12-bit RGBA with associated alpha: half red over half coverage, already premultiplied.
+        {"associated alpha",
+         OnePixelTiff(12, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_ASSOCALPHA, {0x80, 0x04, 0x00, 0x00, 0x08, 0x00}),
+         0, 64, 128, 128},
+        {"unassociated alpha",
+         OnePixelTiff(12, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA, {0x80, 0x04, 0x00, 0x00, 0x08, 0x00}),
+         0, 32, 64, 128},
+        // CIELab L* 50, neutral: sRGB 119 through Little CMS.
+        {"CIELab grey", OnePixelTiff(8, 3, PHOTOMETRIC_CIELAB, 0xFFFF, {128, 0, 0}), 119, 119, 119, 255},
+    };
+    for (const PixelCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        decode::WicDecoder decoder;
+        ASSERT_TRUE(decoder.LoadFromMemory(test.tiff.data(), test.tiff.size(), 0, 0, true));
+        const uint8_t* pixel = decoder.GetPixels();
+        EXPECT_NEAR(pixel[0], test.blue, 2);
+        EXPECT_NEAR(pixel[1], test.green, 2);
+        EXPECT_NEAR(pixel[2], test.red, 2);
+        EXPECT_NEAR(pixel[3], test.alpha, 1);
     }
 }
 
