@@ -387,3 +387,35 @@ TEST(HostileInput, ValidTiffsOnceRefusedOrMisconvertedDecode) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(HostileInput, ImagesBeyondTheRasterCapOpenFitted) {
+    // 16400 x 16400 is more than a raster may hold (2^28 pixels); read row by row it needs only the
+    // fitted result.
+    testing_support::TemporaryDirectory folder;
+    const std::string path = folder.File("large.png");
+    testing_support::PngFormat format;
+    format.color = testing_support::PngColor::Gray;
+    format.bitDepth = 1;
+    constexpr uint32_t kSide = 16400;
+    ASSERT_TRUE(testing_support::WritePngFile(path, kSide, kSide, format, [](uint32_t y, uint8_t* row) {
+        std::memset(row, y < kSide / 2 ? 0x00 : 0xFF, (kSide + 7) / 8);
+    }));
+    decode::WicDecoder decoder;
+    AllocationWatch watch;
+    ASSERT_TRUE(decoder.Load(path, 1920, 1080, false));
+    EXPECT_EQ(decoder.GetSourceWidth(), kSide);
+    EXPECT_EQ(decoder.GetWidth(), 1080u);
+    EXPECT_EQ(decoder.GetHeight(), 1080u);
+    EXPECT_EQ(decoder.GetPixels()[0], 0);                            // black top half
+    EXPECT_EQ(decoder.GetPixels()[1079 * decoder.GetStride()], 255); // white bottom half
+    if (AllocationWatch::Available()) {
+        EXPECT_LE(watch.PeakBytes(), int64_t{16} << 20);
+    }
+    // At full size it is beyond the cap and fails cleanly.
+    decode::WicDecoder full;
+    EXPECT_FALSE(full.Load(path, 0, 0, false));
+}
+
+} // namespace
