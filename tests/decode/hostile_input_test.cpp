@@ -2,6 +2,7 @@
 // library's error for success. Each must fail cleanly, or decode into a raster bounded by the output.
 #include "decode/jpeg_turbo_decoder.h"
 #include "decode/wic_decoder.h"
+#include "tests/support/jpeg_writer.h"
 #include "tests/support/png_writer.h"
 #include "tests/support/test_support.h"
 
@@ -252,12 +253,30 @@ std::vector<uint8_t> ShortStreamTiff(uint32_t side, uint16_t compression) {
     return out;
 }
 
+// A progressive JPEG whose decoding first warns (stray bytes before its second scan) and then fails (that
+// scan names a Huffman table that was never defined).
+std::vector<uint8_t> WarnsThenFailsJpeg() {
+    std::vector<uint8_t> jpeg = testing_support::EncodeJpeg(
+        32, 32, [](uint32_t x, uint32_t y) { return testing_support::NoisePixel(x, y); },
+        testing_support::Progressive(testing_support::JpegOptions(90, testing_support::JpegChroma::Full444)));
+    int scans = 0;
+    for (size_t i = 2; i + 6 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA && ++scans == 2) {
+            jpeg[i + 6] = 0x33; // the first component's tables: 3
+            jpeg.insert(jpeg.begin() + static_cast<long>(i), {0x12, 0x34, 0x56});
+            break;
+        }
+    }
+    return jpeg;
+}
+
 struct HostileCase {
     const char* name;
     std::function<std::vector<uint8_t>()> make;
-    uint32_t target;      // square target side; 0 for full size
-    uint32_t decodedSide; // 0: must fail
-    int64_t maximumBytes; // peak live allocation while decoding
+    uint32_t target;       // square target side; 0 for full size
+    uint32_t decodedSide;  // 0: must fail
+    int64_t maximumBytes;  // peak live allocation while decoding
+    bool wicRoute = false; // JPEG data through the WIC-format decoder, the second chance for JPEGs
 };
 
 TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
@@ -282,6 +301,8 @@ TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
         {"tiled Deflate TIFF with a corrupt tile", [] { return Damaged(DeflateTiff(true)); }, 0, 0, kMiB},
         {"Deflate TIFF with a corrupt strip", [] { return Damaged(DeflateTiff(false)); }, 0, 0, kMiB},
         {"TIFF control: intact tiles", [] { return DeflateTiff(true); }, 0, 64, kMiB},
+        {"JPEG that warns, then fails", WarnsThenFailsJpeg, 0, 0, kMiB},
+        {"JPEG that warns, then fails, second chance", WarnsThenFailsJpeg, 0, 0, kMiB, true},
         {"16384^2 Deflate TIFF of 12 bytes", [] { return ShortStreamTiff(16384, COMPRESSION_ADOBE_DEFLATE); },
          1080, 0, kMiB},
         {"16384^2 LZMA TIFF of 12 bytes", [] { return ShortStreamTiff(16384, COMPRESSION_LZMA); }, 1080, 0,
@@ -294,7 +315,7 @@ TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
         for (const bool highQuality : {false, true}) {
             // The decoder the viewer picks: JPEG data goes to the JPEG decoder.
             std::unique_ptr<decode::IDecoder> chosen;
-            if (bytes[0] == 0xFF) {
+            if (bytes[0] == 0xFF && !test.wicRoute) {
                 chosen = std::make_unique<decode::JpegTurboDecoder>();
             } else {
                 chosen = std::make_unique<decode::WicDecoder>();
