@@ -39,6 +39,11 @@ uint32_t BoxOf(uint32_t c, uint32_t source, uint32_t destination) {
     return static_cast<uint32_t>(((uint64_t{c} + 1) * destination + source - 1) / source - 1);
 }
 
+// The scalers only reduce, into a destination that exists.
+bool IsReduction(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, const uint8_t* output) {
+    return output != nullptr && sw != 0 && sh != 0 && dw != 0 && dh != 0 && dw <= sw && dh <= sh;
+}
+
 } // namespace
 
 ScaledSize ComputeScaledSize(uint32_t sourceWidth, uint32_t sourceHeight, uint32_t targetWidth,
@@ -61,7 +66,7 @@ ScaledSize ComputeScaledSize(uint32_t sourceWidth, uint32_t sourceHeight, uint32
 
 bool RowScaler::Start(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, ScaleFilter scaleFilter,
                       uint8_t* output) {
-    if (started || output == nullptr || sw == 0 || sh == 0 || dw == 0 || dh == 0 || dw > sw || dh > sh) {
+    if (started || !IsReduction(sw, sh, dw, dh, output)) {
         return false;
     }
     sourceWidth = sw;
@@ -154,7 +159,7 @@ void RowScaler::EmitBoxRow() {
 
 bool ScatterScaler::Start(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, ScaleFilter scaleFilter,
                           uint8_t* output) {
-    if (started || output == nullptr || sw == 0 || sh == 0 || dw == 0 || dh == 0 || dw > sw || dh > sh) {
+    if (started || !IsReduction(sw, sh, dw, dh, output)) {
         return false;
     }
     sourceWidth = sw;
