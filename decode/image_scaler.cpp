@@ -193,9 +193,27 @@ bool ScatterScaler::Start(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, Sc
     return true;
 }
 
+bool ScatterScaler::Uses(uint32_t y) const {
+    if (!started || y >= sourceHeight) {
+        return false;
+    }
+    if (filter == ScaleFilter::Box) {
+        return true;
+    }
+    // The output row sampling row y, if any, lies near y * dh / sh.
+    const uint64_t guess = uint64_t{y} * destinationHeight / sourceHeight;
+    for (uint64_t outputRow = guess > 0 ? guess - 1 : 0;
+         outputRow <= guess + 1 && outputRow < destinationHeight; ++outputRow) {
+        if (NearestSource(static_cast<uint32_t>(outputRow), sourceHeight, destinationHeight) == y) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void ScatterScaler::Put(uint32_t y, uint32_t firstColumn, uint32_t step, const uint8_t* pixels,
                         uint32_t count) {
-    if (!started || y >= sourceHeight || step == 0 || firstColumn >= sourceWidth) {
+    if (!Uses(y) || step == 0 || firstColumn >= sourceWidth) {
         return;
     }
     count = static_cast<uint32_t>(std::min<uint64_t>(count, (sourceWidth - 1 - firstColumn) / step + 1));
@@ -203,7 +221,7 @@ void ScatterScaler::Put(uint32_t y, uint32_t firstColumn, uint32_t step, const u
         return;
     }
     if (filter == ScaleFilter::Nearest) {
-        // The output rows sampling row y: at most one when reducing, near y * dh / sh.
+        // The output row sampling row y: one when reducing.
         const uint64_t guess = uint64_t{y} * destinationHeight / sourceHeight;
         for (uint64_t outputRow = guess > 0 ? guess - 1 : 0;
              outputRow <= guess + 1 && outputRow < destinationHeight; ++outputRow) {
