@@ -191,4 +191,25 @@ bool ConvertCmykToDisplay(uint8_t* pixels, uint32_t width, uint32_t height, uint
     return true;
 }
 
+LabToSrgb::LabToSrgb() {
+    const ProfileHandle lab(cmsCreateLab4Profile(nullptr));
+    const ProfileHandle srgb(cmsCreate_sRGBProfile());
+    if (lab && srgb) {
+        transform =
+            cmsCreateTransform(lab.get(), TYPE_Lab_FLT, srgb.get(), TYPE_BGRA_8, INTENT_PERCEPTUAL, 0);
+    }
+}
+
+LabToSrgb::~LabToSrgb() {
+    if (transform != nullptr) {
+        cmsDeleteTransform(transform);
+    }
+}
+
+void LabToSrgb::Convert(const float* lab, uint8_t* bgra, uint32_t count) const {
+    if (transform != nullptr && count > 0) {
+        cmsDoTransform(transform, lab, bgra, count);
+    }
+}
+
 } // namespace decode

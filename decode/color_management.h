@@ -50,4 +50,21 @@ bool TransformToProfile(uint8_t* pixels, uint32_t width, uint32_t height, uint32
 bool ConvertCmykToDisplay(uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride,
                           const uint8_t* profile, size_t profileSize, bool inverted);
 
+// Converts CIE L*a*b* (D50, floats: L* 0..100, a* and b* around 0) to sRGB through Little CMS, for images
+// stored as Lab. The alpha byte of each output pixel is left as it was.
+class LabToSrgb {
+public:
+    LabToSrgb();
+    ~LabToSrgb();
+    LabToSrgb(const LabToSrgb&) = delete;
+    LabToSrgb& operator=(const LabToSrgb&) = delete;
+
+    bool IsValid() const { return transform != nullptr; }
+    // `lab` holds 3 floats a pixel; `bgra` 4 bytes a pixel.
+    void Convert(const float* lab, uint8_t* bgra, uint32_t count) const;
+
+private:
+    void* transform = nullptr; // a cmsHTRANSFORM
+};
+
 } // namespace decode

@@ -166,7 +166,7 @@ bool ReadGif(const uint8_t* data, size_t size, RasterBuilder& out) {
                 return rowsDecoded > 0 && out.PutPixels(0, 0, 1, nullptr, 0);
             }
             ++rowsDecoded;
-            if (top + uint64_t{row} >= canvasHeight || visibleWidth == 0) {
+            if (top + uint64_t{row} >= canvasHeight || visibleWidth == 0 || !out.UsesRow(top + row)) {
                 continue;
             }
             for (uint32_t x = 0; x < visibleWidth; ++x) {

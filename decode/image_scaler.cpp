@@ -39,6 +39,11 @@ uint32_t BoxOf(uint32_t c, uint32_t source, uint32_t destination) {
     return static_cast<uint32_t>(((uint64_t{c} + 1) * destination + source - 1) / source - 1);
 }
 
+// The scalers only reduce, into a destination that exists.
+bool IsReduction(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, const uint8_t* output) {
+    return output != nullptr && sw != 0 && sh != 0 && dw != 0 && dh != 0 && dw <= sw && dh <= sh;
+}
+
 } // namespace
 
 ScaledSize ComputeScaledSize(uint32_t sourceWidth, uint32_t sourceHeight, uint32_t targetWidth,
@@ -61,7 +66,7 @@ ScaledSize ComputeScaledSize(uint32_t sourceWidth, uint32_t sourceHeight, uint32
 
 bool RowScaler::Start(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, ScaleFilter scaleFilter,
                       uint8_t* output) {
-    if (started || output == nullptr || sw == 0 || sh == 0 || dw == 0 || dh == 0 || dw > sw || dh > sh) {
+    if (started || !IsReduction(sw, sh, dw, dh, output)) {
         return false;
     }
     sourceWidth = sw;
@@ -154,7 +159,7 @@ void RowScaler::EmitBoxRow() {
 
 bool ScatterScaler::Start(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, ScaleFilter scaleFilter,
                           uint8_t* output) {
-    if (started || output == nullptr || sw == 0 || sh == 0 || dw == 0 || dh == 0 || dw > sw || dh > sh) {
+    if (started || !IsReduction(sw, sh, dw, dh, output)) {
         return false;
     }
     sourceWidth = sw;
@@ -188,9 +193,27 @@ bool ScatterScaler::Start(uint32_t sw, uint32_t sh, uint32_t dw, uint32_t dh, Sc
     return true;
 }
 
+bool ScatterScaler::Uses(uint32_t y) const {
+    if (!started || y >= sourceHeight) {
+        return false;
+    }
+    if (filter == ScaleFilter::Box) {
+        return true;
+    }
+    // The output row sampling row y, if any, lies near y * dh / sh.
+    const uint64_t guess = uint64_t{y} * destinationHeight / sourceHeight;
+    for (uint64_t outputRow = guess > 0 ? guess - 1 : 0;
+         outputRow <= guess + 1 && outputRow < destinationHeight; ++outputRow) {
+        if (NearestSource(static_cast<uint32_t>(outputRow), sourceHeight, destinationHeight) == y) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void ScatterScaler::Put(uint32_t y, uint32_t firstColumn, uint32_t step, const uint8_t* pixels,
                         uint32_t count) {
-    if (!started || y >= sourceHeight || step == 0 || firstColumn >= sourceWidth) {
+    if (!Uses(y) || step == 0 || firstColumn >= sourceWidth) {
         return;
     }
     count = static_cast<uint32_t>(std::min<uint64_t>(count, (sourceWidth - 1 - firstColumn) / step + 1));
@@ -198,7 +221,7 @@ void ScatterScaler::Put(uint32_t y, uint32_t firstColumn, uint32_t step, const u
         return;
     }
     if (filter == ScaleFilter::Nearest) {
-        // The output rows sampling row y: at most one when reducing, near y * dh / sh.
+        // The output row sampling row y: one when reducing.
         const uint64_t guess = uint64_t{y} * destinationHeight / sourceHeight;
         for (uint64_t outputRow = guess > 0 ? guess - 1 : 0;
              outputRow <= guess + 1 && outputRow < destinationHeight; ++outputRow) {

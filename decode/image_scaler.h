@@ -84,6 +84,8 @@ public:
     bool Start(uint32_t sourceWidth, uint32_t sourceHeight, uint32_t destinationWidth,
                uint32_t destinationHeight, ScaleFilter filter, uint8_t* destination);
     void Put(uint32_t y, uint32_t firstColumn, uint32_t step, const uint8_t* pixels, uint32_t count);
+    // Whether pixels of source row y reach the output (the nearest filter samples few rows).
+    bool Uses(uint32_t y) const;
     // Writes the box averages into the destination; the nearest filter has written it already.
     void Finish();
 

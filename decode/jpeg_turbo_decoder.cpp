@@ -200,14 +200,14 @@ FrameLayout InspectFrame(const uint8_t* bytes, size_t size) {
     return layout;
 }
 
-// Beyond the absolute limits, the work of a multi-scan frame must follow the data present. A Huffman-coded
-// first scan spends at least one bit on every block, so a real image's file holds at least one byte per
-// 8 blocks (1024 coefficient bytes). Each scan visits every block of its components even where its data
-// is missing, at up to 40 ns a block; real files need a few visits per byte (a 100-megapixel progressive
-// photograph about 3), crafted ones thousands. Below the floors every file may go up to the absolute
-// limits.
-constexpr uint64_t kCoefficientBytesPerFileByte = 1024;
-constexpr uint64_t kCoefficientBytesFloor = uint64_t{64} << 20;
+// Beyond the absolute limits, the work of a multi-scan frame must follow the data present. Real files hold
+// one to a few coefficient bytes (128 a block) per file byte; even a blank page, whose first scans spend
+// a bit or two on every block, stays below 256 once it is larger than the floor. Each scan visits every
+// block of its components even where its data is missing, at up to 40 ns a block; real files need a few
+// visits per byte (a 100-megapixel progressive photograph about 3), crafted ones thousands. Below the
+// floors every file may go up to the absolute limits.
+constexpr uint64_t kCoefficientBytesPerFileByte = 256;
+constexpr uint64_t kCoefficientBytesFloor = uint64_t{128} << 20;
 constexpr uint64_t kScanBlockVisitsPerFileByte = 8;
 constexpr uint64_t kScanBlockVisitsFloor = uint64_t{1} << 25;
 

@@ -126,6 +126,9 @@ int DecodePng(png_structp png, png_infop info, PngJob* job) {
             }
             for (png_uint_32 r = 0; r < rows; ++r) {
                 png_read_row(png, row, nullptr);
+                if (!job->out->UsesRow(PNG_ROW_FROM_PASS_ROW(r, pass))) {
+                    continue;
+                }
                 if (hasAlpha) {
                     PremultiplyRow(row, columns);
                 }

@@ -1,5 +1,7 @@
 #include "decode/tiff_reader.h"
 
+#include "decode/color_management.h"
+
 #include <algorithm>
 #include <cstring>
 #include <libyuv/convert_argb.h>
@@ -13,6 +15,8 @@ namespace {
 
 // libtiff's own allocations for one strip or tile; far above any real strip, far below a bomb.
 constexpr tmsize_t kMaxTiffAllocation = tmsize_t{256} << 20;
+// The RGBA rows read per call.
+constexpr uint64_t kMaxBandBytes = uint64_t{16} << 20;
 
 struct TiffInput {
     const uint8_t* data;
@@ -56,13 +60,79 @@ int CloseProc(thandle_t) {
 toff_t SizeProc(thandle_t handle) {
     return static_cast<TiffInput*>(handle)->size;
 }
-int MapProc(thandle_t, void**, toff_t*) {
-    return 0;
+// The caller's bytes stand in for a mapping of the file, which libtiff only reads. Its unmapped reading
+// of uncompressed tiles refuses valid files whose tile byte count exceeds the tile's size.
+int MapProc(thandle_t handle, void** base, toff_t* size) {
+    auto* input = static_cast<TiffInput*>(handle);
+    *base = const_cast<uint8_t*>(input->data);
+    *size = input->size;
+    return 1;
 }
 void UnmapProc(thandle_t, void*, toff_t) {}
 
 int IgnoreMessage(TIFF*, void*, const char*, const char*, va_list) {
     return 1;
+}
+
+// Errors are counted: some decoding paths report a failure only through the error handler.
+int CountError(TIFF*, void* errors, const char*, const char*, va_list) {
+    ++*static_cast<int*>(errors);
+    return 1;
+}
+
+// The most raw bytes one compressed byte can stand for under each compression, for judging a declared
+// size against the data. Codecs without a simple bound (fax codes, which spend a bit on a blank row,
+// LZMA, ZSTD, ...) get a generous one.
+uint64_t MaximumExpansion(uint16_t compression) {
+    switch (compression) {
+    case COMPRESSION_NONE:
+        return 1;
+    case COMPRESSION_PACKBITS:
+        return 64; // two bytes repeat one byte 128 times
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+        return 1032;
+    case COMPRESSION_LZW:
+        return 4096 * 8 / 9; // a 9-bit code at best for a 4096-byte string
+    case COMPRESSION_JPEG:
+        return 2048; // two bits at least for a block of 64 samples, and subsampled colour
+    default:
+        return uint64_t{1} << 16;
+    }
+}
+
+// Whether the strips or tiles of the current directory hold enough data for the raw bytes they declare.
+bool DeclaredDataPlausible(TIFF* tiff, uint64_t fileSize) {
+    const bool tiled = TIFFIsTiled(tiff) != 0;
+    const uint64_t chunks = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    // Several strips keep their offsets in arrays of at least two bytes an entry.
+    if (chunks == 0 || (chunks > 1 && chunks > fileSize / 2)) {
+        return false;
+    }
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    const uint64_t expansion = MaximumExpansion(compression);
+    uint64_t needed = 0;
+    if (tiled) {
+        needed = static_cast<uint64_t>(TIFFTileSize64(tiff)) * chunks;
+    } else {
+        // The last strip of each plane holds only the rows left.
+        uint32_t height = 0;
+        uint32_t rowsPerStrip = 0;
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, std::max<uint32_t>(height, 1));
+        const uint64_t stripsPerPlane = (uint64_t{height} + rowsPerStrip - 1) / rowsPerStrip;
+        const uint64_t planes = std::max<uint64_t>(1, chunks / std::max<uint64_t>(stripsPerPlane, 1));
+        const uint64_t lastRows = height - (stripsPerPlane - 1) * rowsPerStrip;
+        needed = planes * (static_cast<uint64_t>(TIFFStripSize64(tiff)) * (stripsPerPlane - 1) +
+                           static_cast<uint64_t>(TIFFVStripSize64(tiff, static_cast<uint32_t>(lastRows))));
+    }
+    uint64_t stored = 0;
+    for (uint32_t i = 0; i < chunks && stored * expansion < needed; ++i) {
+        stored += TIFFGetStrileByteCount(tiff, i);
+    }
+    return needed <= stored * expansion;
 }
 
 struct TiffCloser {
@@ -83,9 +153,10 @@ public:
     }
     RgbaImage(const RgbaImage&) = delete;
     RgbaImage& operator=(const RgbaImage&) = delete;
+    // Stops at the first error of a strip or tile, rather than going on with what the buffer held.
     bool Begin(TIFF* tiff) {
         char message[1024] = {};
-        begun = TIFFRGBAImageBegin(&image, tiff, 0, message) != 0;
+        begun = TIFFRGBAImageBegin(&image, tiff, 1, message) != 0;
         return begun;
     }
     TIFFRGBAImage image;
@@ -93,6 +164,27 @@ public:
 private:
     bool begun = false;
 };
+
+// Whether the first extra sample is alpha already multiplied into the colours, as libtiff decides it: an
+// associated alpha, or an unspecified one beside three colour samples.
+bool AlphaIsAssociated(TIFF* tiff, uint16_t samples) {
+    uint16_t count = 0;
+    uint16_t* types = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &types) != 1 || count == 0 || types == nullptr) {
+        return false;
+    }
+    return types[0] == EXTRASAMPLE_ASSOCALPHA || (types[0] == EXTRASAMPLE_UNSPECIFIED && samples > 3);
+}
+
+// Premultiplied colours never exceed their alpha; a file's rounding may make them, which would overflow
+// when the view blends.
+void ClampToAlpha(uint8_t* pixels, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i, pixels += 4) {
+        for (int c = 0; c < 3; ++c) {
+            pixels[c] = std::min(pixels[c], pixels[3]);
+        }
+    }
+}
 
 // Reads one unsigned sample of `bits` bits (1..16) at sample index `index` of an MSB-first packed row.
 uint32_t UnpackSample(const uint8_t* row, uint64_t index, uint32_t bits) {
@@ -127,6 +219,7 @@ bool ReadUncommonDepth(TIFF* tiff, uint32_t width, uint32_t height, RasterBuilde
         return false;
     }
     const bool hasAlpha = samples == colorSamples + 1;
+    const bool premultiplied = hasAlpha && AlphaIsAssociated(tiff, samples);
     const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
     // A row larger than libtiff's own allocation limit could never be read; refuse it before it is
     // allocated (a tiny file can declare gigabytes per row).
@@ -163,7 +256,86 @@ bool ReadUncommonDepth(TIFF* tiff, uint32_t width, uint32_t height, RasterBuilde
             }
             pixel[3] = hasAlpha ? widen(UnpackSample(scanline.get(), first + colorSamples, bits)) : 255;
         }
-        if (hasAlpha) {
+        if (premultiplied) {
+            ClampToAlpha(row, width);
+        } else if (hasAlpha) {
+            PremultiplyRow(row, width);
+        }
+        if (!out.CommitRow()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// CIE L*a*b* strip images of 8 or 16 bits (CIELab with signed a* and b*, or ICC Lab with offset ones),
+// converted to sRGB through Little CMS; an extra sample is taken as alpha. Tiled and planar Lab images
+// are left to libtiff's own conversion.
+bool IsOwnLab(TIFF* tiff) {
+    uint16_t photometric = 0;
+    uint16_t bits = 0;
+    uint16_t samples = 1;
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    return TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) == 1 &&
+           (photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB) &&
+           (bits == 8 || bits == 16) && (samples == 3 || samples == 4) && planar == PLANARCONFIG_CONTIG &&
+           TIFFIsTiled(tiff) == 0;
+}
+
+bool ReadLab(TIFF* tiff, uint32_t width, uint32_t height, RasterBuilder& out) {
+    uint16_t photometric = 0;
+    uint16_t bits = 0;
+    uint16_t samples = 1;
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const bool signedAxes = photometric == PHOTOMETRIC_CIELAB;
+    const bool hasAlpha = samples == 4;
+    const bool premultiplied = hasAlpha && AlphaIsAssociated(tiff, samples);
+    const tmsize_t scanlineSize = TIFFScanlineSize(tiff);
+    const uint64_t bytesPerSample = bits / 8;
+    const LabToSrgb converter;
+    if (!converter.IsValid() || scanlineSize <= 0 || scanlineSize > kMaxTiffAllocation ||
+        uint64_t(scanlineSize) < uint64_t{width} * samples * bytesPerSample || !out.Begin(width, height)) {
+        return false;
+    }
+    const std::unique_ptr<uint8_t[]> scanline = AllocateRaster(static_cast<uint64_t>(scanlineSize));
+    const std::unique_ptr<uint8_t[]> labRow = AllocateRaster(uint64_t{width} * 3 * sizeof(float));
+    if (!scanline || !labRow) {
+        return false;
+    }
+    auto* lab = reinterpret_cast<float*>(labRow.get());
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = out.RowBuffer();
+        if (row == nullptr || TIFFReadScanline(tiff, scanline.get(), y, 0) < 0) {
+            return false;
+        }
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint8_t* pixel = scanline.get() + uint64_t{x} * samples * bytesPerSample;
+            float* target = lab + uint64_t{x} * 3;
+            if (bits == 8) {
+                target[0] = pixel[0] * (100.0f / 255.0f);
+                target[1] = signedAxes ? static_cast<int8_t>(pixel[1]) : pixel[1] - 128.0f;
+                target[2] = signedAxes ? static_cast<int8_t>(pixel[2]) : pixel[2] - 128.0f;
+                row[uint64_t{x} * 4 + 3] = hasAlpha ? pixel[3] : 255;
+            } else {
+                // Samples in the file's byte order were swapped to the host's by libtiff.
+                uint16_t value[4] = {};
+                std::memcpy(value, pixel, samples * bytesPerSample);
+                target[0] = value[0] * (100.0f / 65535.0f);
+                target[1] = signedAxes ? static_cast<int16_t>(value[1]) / 256.0f : value[1] / 256.0f - 128.0f;
+                target[2] = signedAxes ? static_cast<int16_t>(value[2]) / 256.0f : value[2] / 256.0f - 128.0f;
+                row[uint64_t{x} * 4 + 3] =
+                    hasAlpha ? static_cast<uint8_t>((value[3] * 255u + 32767u) / 65535u) : 255;
+            }
+        }
+        converter.Convert(lab, row, width);
+        if (premultiplied) {
+            ClampToAlpha(row, width);
+        } else if (hasAlpha) {
             PremultiplyRow(row, width);
         }
         if (!out.CommitRow()) {
@@ -193,11 +365,11 @@ bool ReadTiff(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
         return false;
     }
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffAllocation);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), IgnoreMessage, nullptr);
+    int errors = 0;
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), CountError, &errors);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), IgnoreMessage, nullptr);
     TiffInput input{data, size, 0};
-    // "m": read through the callbacks only, never from a mapping of the caller's bytes.
-    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpenExt("memory", "rm", &input, ReadProc, WriteProc,
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFClientOpenExt("memory", "r", &input, ReadProc, WriteProc,
                                                              SeekProc, CloseProc, SizeProc, MapProc,
                                                              UnmapProc, options.get()));
     if (!tiff) {
@@ -207,12 +379,17 @@ bool ReadTiff(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
     uint32_t height = 0;
     if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
         TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) != 1 || width == 0 || height == 0 ||
-        uint64_t{width} * height > kMaxDecodedPixels) {
+        uint64_t{width} * height > kMaxSourcePixels || !DeclaredDataPlausible(tiff.get(), size)) {
         return false;
+    }
+    // Errors while reading the directory were recovered from; from here on an error fails the image.
+    errors = 0;
+    if (IsOwnLab(tiff.get())) {
+        return ReadLab(tiff.get(), width, height, out) && errors == 0;
     }
     char message[1024] = {};
     if (TIFFRGBAImageOK(tiff.get(), message) == 0) {
-        return ReadUncommonDepth(tiff.get(), width, height, out);
+        return ReadUncommonDepth(tiff.get(), width, height, out) && errors == 0;
     }
     RgbaImage rgba;
     if (!rgba.Begin(tiff.get())) {
@@ -227,8 +404,12 @@ bool ReadTiff(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
     } else {
         TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &bandRows);
     }
-    // Whole strips or tile rows per call: a strip is decoded whole whatever part of it is asked for.
+    // Whole strips or tile rows per call: a strip is decoded from its start up to the last row asked for.
+    // A band is kept to kMaxBandBytes; a larger strip is then read in parts, each decoding it anew.
     bandRows = std::clamp<uint32_t>(bandRows, 1, height);
+    if (uint64_t{bandRows} * width * 4 > kMaxBandBytes) {
+        bandRows = static_cast<uint32_t>(std::max<uint64_t>(1, kMaxBandBytes / (uint64_t{width} * 4)));
+    }
     if (uint64_t{bandRows} * width * 4 > kMaxRasterBytes || !out.Begin(width, height)) {
         return false;
     }
@@ -241,7 +422,8 @@ bool ReadTiff(const uint8_t* data, size_t size, RasterBuilder& out, std::vector<
         const uint32_t rows = std::min(bandRows, height - y);
         rgba.image.row_offset = static_cast<int>(y);
         rgba.image.col_offset = 0;
-        if (TIFFRGBAImageGet(&rgba.image, reinterpret_cast<uint32_t*>(band.get()), width, rows) == 0) {
+        if (TIFFRGBAImageGet(&rgba.image, reinterpret_cast<uint32_t*>(band.get()), width, rows) == 0 ||
+            errors != 0) {
             return false;
         }
         for (uint32_t r = 0; r < rows; ++r) {

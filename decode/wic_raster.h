@@ -52,6 +52,8 @@ public:
     // source pixel at most once; pixels never put stay transparent. False outside run mode or when the
     // output cannot be allocated.
     bool PutPixels(uint32_t y, uint32_t firstColumn, uint32_t step, const uint8_t* pixels, uint32_t count);
+    // Whether pixels of source row y would reach the output; a reader may skip converting the others.
+    bool UsesRow(uint32_t y) const { return mode != Mode::Runs || !IsScaled() || scatter.Uses(y); }
 
     // Whole mode: the full-size raster (stride SourceWidth * 4), zero-filled, written in any order.
     // Null beyond the raster caps, on allocation failure or in another mode.

@@ -2,12 +2,15 @@
 // library's error for success. Each must fail cleanly, or decode into a raster bounded by the output.
 #include "decode/jpeg_turbo_decoder.h"
 #include "decode/wic_decoder.h"
+#include "tests/support/jpeg_writer.h"
 #include "tests/support/png_writer.h"
+#include "tests/support/test_support.h"
 
 #include <atomic>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
 // The sanitizer runtime's allocation hooks, present in the sanitizer builds only.
 extern "C" {
@@ -164,12 +167,116 @@ std::vector<uint8_t> EmptyProgressiveJpeg(uint32_t side, int scans) {
     return out;
 }
 
+// A TIFF written by libtiff: `fields` sets the tags, then `data` holds the raw samples of every strip
+// (or tile), written whole.
+std::vector<uint8_t> WriteTiff(const std::function<void(TIFF*)>& fields, const std::vector<uint8_t>& data,
+                               bool tiled = false) {
+    testing_support::TemporaryDirectory folder;
+    const std::string path = folder.File("image.tif");
+    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    if (tiff == nullptr) {
+        return {};
+    }
+    fields(tiff);
+    const tmsize_t chunk = tiled ? TIFFTileSize(tiff) : TIFFStripSize(tiff);
+    const uint32_t chunks = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    for (uint32_t i = 0; i < chunks; ++i) {
+        void* bytes = const_cast<uint8_t*>(data.data()) + static_cast<size_t>(chunk) * i;
+        if ((tiled ? TIFFWriteEncodedTile(tiff, i, bytes, chunk)
+                   : TIFFWriteEncodedStrip(tiff, i, bytes, chunk)) < 0) {
+            TIFFClose(tiff);
+            return {};
+        }
+    }
+    TIFFClose(tiff);
+    return testing_support::ReadFileBytes(path);
+}
+
+// 64 x 64 RGB, Deflate, in 16 x 16 tiles or 16-row strips, of varied samples.
+std::vector<uint8_t> DeflateTiff(bool tiled) {
+    std::vector<uint8_t> samples(64 * 64 * 3);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<uint8_t>(i * 7 + i / 190);
+    }
+    return WriteTiff(
+        [tiled](TIFF* tiff) {
+            TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 64);
+            TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 64);
+            TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+            if (tiled) {
+                TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
+                TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
+            } else {
+                TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+            }
+        },
+        // Tiles are written from the same buffer in tile order; any content will do.
+        samples, tiled);
+}
+
+// Damages the compressed data of the third strip or tile (its zlib header kept).
+std::vector<uint8_t> Damaged(std::vector<uint8_t> bytes) {
+    testing_support::TemporaryDirectory folder;
+    TIFF* tiff = TIFFOpen(folder.Write("image.tif", bytes).c_str(), "r");
+    if (tiff == nullptr) {
+        return {};
+    }
+    const uint64_t offset = TIFFGetStrileOffset(tiff, 2);
+    const uint64_t count = TIFFGetStrileByteCount(tiff, 2);
+    TIFFClose(tiff);
+    for (uint64_t i = offset + 2; i + 4 < offset + count && i < bytes.size(); ++i) {
+        bytes[i] ^= 0xA5;
+    }
+    return bytes;
+}
+
+// A side x side 8-bit grey TIFF in one strip whose data is a few bytes of the given compression.
+std::vector<uint8_t> ShortStreamTiff(uint32_t side, uint16_t compression) {
+    std::vector<uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    const uint32_t entries[][3] = {{256, 4, side},        {257, 4, side}, {258, 3, 8},
+                                   {259, 3, compression}, {262, 3, 1},    {273, 4, 0},
+                                   {277, 3, 1},           {278, 4, side}, {279, 4, 12}};
+    const uint32_t count = sizeof(entries) / sizeof(entries[0]);
+    Put16(out, count);
+    for (const auto& entry : entries) {
+        Put16(out, entry[0]);
+        Put16(out, entry[1]);
+        Put32(out, 1);
+        Put32(out, entry[0] == 273 ? 8 + 2 + count * 12 + 4 : entry[2]);
+    }
+    Put32(out, 0);
+    out.insert(out.end(), {0x78, 0x9C, 0x63, 0x60, 0x18, 0x05, 0xA3, 0x60, 0x14, 0x0C, 0x77, 0x00});
+    return out;
+}
+
+// A progressive JPEG whose decoding first warns (stray bytes before its second scan) and then fails (that
+// scan names a Huffman table that was never defined).
+std::vector<uint8_t> WarnsThenFailsJpeg() {
+    std::vector<uint8_t> jpeg = testing_support::EncodeJpeg(
+        32, 32, [](uint32_t x, uint32_t y) { return testing_support::NoisePixel(x, y); },
+        testing_support::Progressive(testing_support::JpegOptions(90, testing_support::JpegChroma::Full444)));
+    int scans = 0;
+    for (size_t i = 2; i + 6 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA && ++scans == 2) {
+            jpeg[i + 6] = 0x33; // the first component's tables: 3
+            jpeg.insert(jpeg.begin() + static_cast<long>(i), {0x12, 0x34, 0x56});
+            break;
+        }
+    }
+    return jpeg;
+}
+
 struct HostileCase {
     const char* name;
     std::function<std::vector<uint8_t>()> make;
-    uint32_t target;      // square target side; 0 for full size
-    uint32_t decodedSide; // 0: must fail
-    int64_t maximumBytes; // peak live allocation while decoding
+    uint32_t target;       // square target side; 0 for full size
+    uint32_t decodedSide;  // 0: must fail
+    int64_t maximumBytes;  // peak live allocation while decoding
+    bool wicRoute = false; // JPEG data through the WIC-format decoder, the second chance for JPEGs
 };
 
 TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
@@ -190,6 +297,16 @@ TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
         {"interlaced PNG 2048^2", [] { return InterlacedPng(2048, true); }, 256, 256, 3 * kMiB},
         {"progressive JPEG 2048^2, 40 empty scans", [] { return EmptyProgressiveJpeg(2048, 40); }, 256, 256,
          12 * kMiB},
+        // A library's error is an error: no tile or strip of stale or invented pixels.
+        {"tiled Deflate TIFF with a corrupt tile", [] { return Damaged(DeflateTiff(true)); }, 0, 0, kMiB},
+        {"Deflate TIFF with a corrupt strip", [] { return Damaged(DeflateTiff(false)); }, 0, 0, kMiB},
+        {"TIFF control: intact tiles", [] { return DeflateTiff(true); }, 0, 64, kMiB},
+        {"JPEG that warns, then fails", WarnsThenFailsJpeg, 0, 0, kMiB},
+        {"JPEG that warns, then fails, second chance", WarnsThenFailsJpeg, 0, 0, kMiB, true},
+        {"16384^2 Deflate TIFF of 12 bytes", [] { return ShortStreamTiff(16384, COMPRESSION_ADOBE_DEFLATE); },
+         1080, 0, kMiB},
+        {"16384^2 LZMA TIFF of 12 bytes", [] { return ShortStreamTiff(16384, COMPRESSION_LZMA); }, 1080, 0,
+         100 * kMiB},
     };
     for (const HostileCase& test : cases) {
         SCOPED_TRACE(test.name);
@@ -198,7 +315,7 @@ TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
         for (const bool highQuality : {false, true}) {
             // The decoder the viewer picks: JPEG data goes to the JPEG decoder.
             std::unique_ptr<decode::IDecoder> chosen;
-            if (bytes[0] == 0xFF) {
+            if (bytes[0] == 0xFF && !test.wicRoute) {
                 chosen = std::make_unique<decode::JpegTurboDecoder>();
             } else {
                 chosen = std::make_unique<decode::WicDecoder>();
@@ -220,6 +337,106 @@ TEST(HostileInput, CraftedFilesFailOrDecodeWithinTheirOutput) {
             }
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// One pixel of `bits`-bit samples, packed by the caller, with the given photometric and extra samples.
+std::vector<uint8_t> OnePixelTiff(uint16_t bits, uint16_t samples, uint16_t photometric, uint16_t extra,
+                                  const std::vector<uint8_t>& packed) {
+    return WriteTiff(
+        [&](TIFF* tiff) {
+            TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 1);
+            TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 1);
+            TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
+            TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
+            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
+            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 1);
+            if (extra != 0xFFFF) {
+                TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
+            }
+        },
+        packed);
+}
+
+TEST(HostileInput, ValidTiffsOnceRefusedOrMisconvertedDecode) {
+    testing_support::TemporaryDirectory folder;
+    // Uncompressed 16 x 16 tiles whose byte count is not what libtiff's unmapped reading expects.
+    const std::string tiled = folder.File("tiled.tif");
+    ASSERT_EQ(
+        std::system(
+            ("convert -size 64x48 gradient:red-blue -define tiff:tile-geometry=16x16 -compress none " + tiled)
+                .c_str()),
+        0);
+    decode::WicDecoder tiles;
+    ASSERT_TRUE(tiles.LoadPath(tiled));
+    EXPECT_EQ(tiles.GetWidth(), 64u);
+    const uint8_t* top = tiles.GetPixels();
+    const uint8_t* bottom = tiles.GetPixels() + 47 * tiles.GetStride();
+    EXPECT_GT(top[2], 240);    // red at the top
+    EXPECT_GT(bottom[0], 240); // blue at the bottom
+
+    struct PixelCase {
+        const char* name;
+        std::vector<uint8_t> tiff;
+        uint8_t blue, green, red, alpha;
+    };
+    const PixelCase cases[] = {
+        // 12-bit RGBA with associated alpha: half red over half coverage, already premultiplied.
+        {"associated alpha",
+         OnePixelTiff(12, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_ASSOCALPHA, {0x80, 0x04, 0x00, 0x00, 0x08, 0x00}),
+         0, 64, 128, 128},
+        {"unassociated alpha",
+         OnePixelTiff(12, 4, PHOTOMETRIC_RGB, EXTRASAMPLE_UNASSALPHA, {0x80, 0x04, 0x00, 0x00, 0x08, 0x00}),
+         0, 32, 64, 128},
+        // CIELab L* 50, neutral: sRGB 119 through Little CMS.
+        {"CIELab grey", OnePixelTiff(8, 3, PHOTOMETRIC_CIELAB, 0xFFFF, {128, 0, 0}), 119, 119, 119, 255},
+    };
+    for (const PixelCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        decode::WicDecoder decoder;
+        ASSERT_TRUE(decoder.LoadFromMemory(test.tiff.data(), test.tiff.size(), 0, 0, true));
+        const uint8_t* pixel = decoder.GetPixels();
+        EXPECT_NEAR(pixel[0], test.blue, 2);
+        EXPECT_NEAR(pixel[1], test.green, 2);
+        EXPECT_NEAR(pixel[2], test.red, 2);
+        EXPECT_NEAR(pixel[3], test.alpha, 1);
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(HostileInput, ImagesBeyondTheRasterCapOpenFitted) {
+    // 16400 x 16400 is more than a raster may hold (2^28 pixels); read row by row it needs only the
+    // fitted result.
+    testing_support::TemporaryDirectory folder;
+    const std::string path = folder.File("large.png");
+    testing_support::PngFormat format;
+    format.color = testing_support::PngColor::Gray;
+    format.bitDepth = 1;
+    constexpr uint32_t kSide = 16400;
+    ASSERT_TRUE(testing_support::WritePngFile(path, kSide, kSide, format, [](uint32_t y, uint8_t* row) {
+        std::memset(row, y < kSide / 2 ? 0x00 : 0xFF, (kSide + 7) / 8);
+    }));
+    decode::WicDecoder decoder;
+    AllocationWatch watch;
+    ASSERT_TRUE(decoder.Load(path, 1920, 1080, false));
+    EXPECT_EQ(decoder.GetSourceWidth(), kSide);
+    EXPECT_EQ(decoder.GetWidth(), 1080u);
+    EXPECT_EQ(decoder.GetHeight(), 1080u);
+    EXPECT_EQ(decoder.GetPixels()[0], 0);                            // black top half
+    EXPECT_EQ(decoder.GetPixels()[1079 * decoder.GetStride()], 255); // white bottom half
+    if (AllocationWatch::Available()) {
+        EXPECT_LE(watch.PeakBytes(), int64_t{16} << 20);
+    }
+    // At full size it is beyond the cap and fails cleanly.
+    decode::WicDecoder full;
+    EXPECT_FALSE(full.Load(path, 0, 0, false));
 }
 
 } // namespace

@@ -1,0 +1,18 @@
+// GIF first frames through giflib, fitted to a small target and to one a small image fits unscaled.
+#include "decode/gif_reader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    for (const decode::RasterRequest request : {decode::RasterRequest{64, 48, (size & 1) != 0, false},
+                                                decode::RasterRequest{512, 512, true, false}}) {
+        decode::RasterBuilder builder(request);
+        std::unique_ptr<uint8_t[]> pixels;
+        if (decode::ReadGif(data, size, builder)) {
+            builder.Finish(pixels);
+        }
+    }
+    return 0;
+}
