@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -42,7 +43,7 @@ constexpr uint32_t kMaxSize = 4096;
 // fails its allocation instead of taking the machine's memory.
 constexpr rlim_t kAddressSpaceLimit = rlim_t{2} << 30;
 // Wall-clock and processor time for the whole run; SIGALRM and SIGXCPU end the process.
-constexpr unsigned kTimeLimitSeconds = 15;
+constexpr unsigned kTimeLimitSeconds = 10;
 
 int Fail(const std::string& reason) {
     std::fprintf(stderr, "skimora-thumbnailer: %s\n", reason.c_str());
@@ -114,6 +115,22 @@ bool FitInto(uint32_t size, decode::DecodedImage& image) {
     return true;
 }
 
+int WriteThumbnail(const std::string& input, const std::string& output, uint32_t size) {
+    const auto attributes = platform::GetFileAttributes(input);
+    if (!attributes || attributes->isDirectory || attributes->size == 0) {
+        return Fail("cannot read " + input);
+    }
+    decode::DecodedImage image;
+    if (!DecodeThumbnailSource(input, size, image) || !decode::IsValidImage(image) ||
+        !decode::ApplyOrientation(image) || !FitInto(size, image)) {
+        return Fail("cannot make a thumbnail of " + input);
+    }
+    if (!app::WriteRgbaPng(image, output)) {
+        return Fail("cannot write " + output);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -144,17 +161,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     LimitResources();
-    const auto attributes = platform::GetFileAttributes(input);
-    if (!attributes || attributes->isDirectory || attributes->size == 0) {
-        return Fail("cannot read " + input);
+    try {
+        return WriteThumbnail(input, output, size);
+    } catch (const std::exception& error) { // an allocation refused under the address-space limit
+        return Fail("cannot make a thumbnail of " + input + ": " + error.what());
     }
-    decode::DecodedImage image;
-    if (!DecodeThumbnailSource(input, size, image) || !decode::IsValidImage(image) ||
-        !decode::ApplyOrientation(image) || !FitInto(size, image)) {
-        return Fail("cannot make a thumbnail of " + input);
-    }
-    if (!app::WriteRgbaPng(image, output)) {
-        return Fail("cannot write " + output);
-    }
-    return 0;
 }

@@ -57,10 +57,9 @@ set(CPACK_PACKAGE_NAME skimora)
 set(CPACK_PACKAGE_VENDOR "Skimora")
 set(CPACK_PACKAGE_CONTACT "Skimora developers <skimora@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ultra-fast image viewer for images, comic-book archives and PDFs")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Skimora opens an image, a folder, an archive (zip, comic-book archives, RAR, 7z, ALZ, EGG) or a PDF\n"
-    "document and turns through its pages instantly, decoding on background threads and prefetching\n"
-    "the neighbours. It also provides a thumbnailer for archives and uncommon image formats.")
+set(CPACK_PACKAGE_DESCRIPTION "Skimora opens an image, a folder, an archive (zip, comic-book archives, RAR, 7z, \
+ALZ, EGG) or a PDF document and turns through its pages instantly, decoding on background threads and \
+prefetching the neighbours. It also provides a thumbnailer for archives and uncommon image formats.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
