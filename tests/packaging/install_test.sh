@@ -39,12 +39,14 @@ expect_thumbnail() { # SIZE INPUT EXPECTED
     thumbnail "$1" "$2" || fail "thumbnail of $2: status $?"
     [ "$(png_size "$work/out.png")" = "$3" ] || fail "thumbnail of $2 is $(png_size "$work/out.png"), not $3"
 }
-expect_failure() { # INPUT
+expect_failure() { # INPUT: status 1, nothing written, peak memory under 1 GiB (GNU time's %M, in KiB)
     rm -f "$work/out.png"
     local status=0
-    thumbnail 128 "$1" 2>/dev/null || status=$?
+    /usr/bin/time -f %M -o "$work/peak" timeout 60 "$prefix/bin/skimora-thumbnailer" -s 128 "$1" "$work/out.png" \
+        2>/dev/null || status=$?
     [ "$status" -eq 1 ] || fail "$1: status $status, expected a clean failure"
     [ ! -e "$work/out.png" ] || fail "$1: output written"
+    [ "$(tail -n 1 "$work/peak")" -lt $((1 << 20)) ] || fail "$1: peak memory $(tail -n 1 "$work/peak") KiB"
 }
 
 convert -size 900x600 gradient:red-blue "$work/page1.png"
