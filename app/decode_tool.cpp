@@ -1,14 +1,13 @@
 // skimora-decode: decodes one item through the viewer's own loading entry points and reports its size.
 // Users script the decoders with it, and tests reach them from outside the process.
 
+#include "app/png_output.h"
 #include "decode/format_registry.h"
 #include "platform/files.h"
 #include "sources/archive/archive_bridge.h"
 #include "sources/pdf/pdf_document.h"
 #include "sources/sort_orders.h"
 #include "sources/source_list.h"
-
-#include <png.h>
 
 #include <cstdio>
 #include <cstring>
@@ -38,37 +37,6 @@ bool ParseSize(const char* text, uint32_t& width, uint32_t& height) {
     width = static_cast<uint32_t>(w);
     height = static_cast<uint32_t>(h);
     return true;
-}
-
-// Writes the raster as 8-bit RGBA with straight (un-premultiplied) colours.
-bool WritePng(const decode::DecodedImage& image, const std::string& path) {
-    std::vector<uint8_t> rgba(static_cast<size_t>(image.width) * image.height * 4);
-    for (uint32_t y = 0; y < image.height; ++y) {
-        const uint8_t* source = image.pixels.get() + static_cast<size_t>(y) * image.stride;
-        uint8_t* target = rgba.data() + static_cast<size_t>(y) * image.width * 4;
-        for (uint32_t x = 0; x < image.width; ++x, source += 4, target += 4) {
-            const unsigned alpha = source[3];
-            const auto straight = [alpha](unsigned value) -> uint8_t {
-                if (alpha == 0) {
-                    return 0;
-                }
-                const unsigned result = (value * 255 + alpha / 2) / alpha;
-                return static_cast<uint8_t>(result > 255 ? 255 : result);
-            };
-            target[0] = straight(source[2]);
-            target[1] = straight(source[1]);
-            target[2] = straight(source[0]);
-            target[3] = static_cast<uint8_t>(alpha);
-        }
-    }
-    png_image output{};
-    output.version = PNG_IMAGE_VERSION;
-    output.width = image.width;
-    output.height = image.height;
-    output.format = PNG_FORMAT_RGBA;
-    const bool ok = png_image_write_to_file(&output, path.c_str(), 0, rgba.data(), 0, nullptr) != 0;
-    png_image_free(&output);
-    return ok;
 }
 
 // The containers the viewer opens, without its window and loader threads; the on-screen messages of
@@ -201,7 +169,7 @@ int main(int argc, char** argv) {
             return Fail("cannot decode " + item + ": unsupported or damaged image");
         }
     }
-    if (!pngPath.empty() && !WritePng(image, pngPath)) {
+    if (!pngPath.empty() && !app::WriteRgbaPng(image, pngPath)) {
         return Fail("cannot write " + pngPath);
     }
     std::printf("%ux%u\n", image.width, image.height);

@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/display_check.h"
+#include "app/icons_folder.h"
 #include "app/settings_store.h"
 #include "decode/heif_decoder.h"
 #include "platform/files.h"
@@ -33,8 +34,17 @@ constexpr const char* kUsage =
     "Usage: skimora [PATH]\n"
     "       skimora -sel ARCHIVE::ENTRY\n"
     "       skimora -select:ARCHIVE::ENTRY\n"
+    "       skimora --help | --version\n"
     "\n"
-    "Opens an image, a folder's image, an archive or a PDF document and shows its neighbours.\n";
+    "Opens an image, a folder's image, an archive or a PDF document and shows its neighbours.\n"
+    "Only the first path is used; one that does not exist opens the welcome screen.\n"
+    "\n"
+    "  -sel ARCHIVE::ENTRY      open ARCHIVE at ENTRY (quote the word when it has spaces)\n"
+    "  -select:ARCHIVE::ENTRY   the same as one word\n"
+    "  -h, --help               print this command line and exit\n"
+    "  --version                print the version and the icons folder in use, and exit\n"
+    "\n"
+    "Settings: $XDG_CONFIG_HOME/skimora/settings.reg. Keys, files and environment: man skimora\n";
 
 // What the command line names, opened the way the user would open it. Missing paths open nothing.
 void OpenRequest(const app::CommandLineRequest& request) {
@@ -118,6 +128,8 @@ int main(int argc, char** argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("skimora %s\n", SKIMORA_VERSION);
+        const std::string icons = app::IconsFolder();
+        std::printf("icons: %s\n", icons.empty() ? "(not found)" : icons.c_str());
         return 0;
     }
     decode::InitializeHeif();
