@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/display_check.h"
+#include "app/open_failure.h"
 #include "app/settings_store.h"
 #include "platform/files.h"
 
@@ -93,7 +94,11 @@ int RunWindow(int argc, char** argv, const app::CommandLineRequest& request) {
     app::InstallLoaderHooks();
     loader::StartLoaderThreads(static_cast<uint32_t>(std::max(0, screenSize.width())),
                                static_cast<uint32_t>(std::max(0, screenSize.height())));
-    OpenRequest(request);
+    if (!request.selectEntry && !request.path.empty()) {
+        window.OpenCommandLinePath(request.path);
+    } else {
+        OpenRequest(request);
+    }
     // Nothing opened (or the image is still on its way): the welcome screen animates until one arrives.
     window.StartWelcomeWhenIdle();
     const int exitCode = application.exec();
@@ -120,7 +125,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     app::LoadSettings();
-    const app::CommandLineRequest request = app::ParseCommandLine(app::JoinArguments(argc, argv));
+    const app::CommandLineRequest request =
+        app::WithAbsolutePaths(app::ParseCommandLine(app::JoinArguments(argc, argv)));
 #ifdef SKIMORA_WITH_WINDOW
     return RunWindow(argc, argv, request);
 #else

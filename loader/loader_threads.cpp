@@ -83,7 +83,8 @@ bool StillCurrent(int32_t index, uint64_t generation) {
 // Stores an image into the slot when it still belongs to the current position, and tells the window.
 // The check and the store happen under the slot lock, so a store never follows a reset of the slot by
 // a source change that the check did not see.
-bool Publish(int32_t index, uint64_t generation, const decode::DecodedImage& image, bool preview) {
+bool Publish(int32_t index, uint64_t generation, const decode::DecodedImage& image, bool preview,
+             LoadFailure failure = LoadFailure::None) {
     ImageSlot& slot = CurrentImageSlot();
     decode::DecodedImage previous;
     {
@@ -95,6 +96,7 @@ bool Publish(int32_t index, uint64_t generation, const decode::DecodedImage& ima
         slot.image = image;
         slot.index = index;
         slot.preview = preview;
+        slot.failure = failure;
         ++slot.publications;
         IsPreviewShown.store(preview);
     }
@@ -138,6 +140,16 @@ void ServeCurrentItem() {
     }
 
     std::optional<decode::DecodedImage> preview = LookupCache(PreviewCache(), index, path);
+    // An item that already failed in this list is not decoded again: its kept preview is final, or the
+    // window hears why nothing can be shown.
+    if (const LoadFailure known = FailedItemList().Lookup(path, generation); known != LoadFailure::None) {
+        if (preview && decode::IsValidImage(*preview)) {
+            ServeAgainUnlessPublished(index, generation, *preview);
+        } else {
+            Publish(index, generation, {}, false, known);
+        }
+        return;
+    }
     // Archive entries and PDF pages have no quick preview.
     if (!preview && !sources::IsContainerItem(path)) {
         decode::DecodedImage quick;
@@ -152,7 +164,8 @@ void ServeCurrentItem() {
         RequestLoad();
         return;
     }
-    if (preview && decode::IsValidImage(*preview)) {
+    const bool previewShown = preview && decode::IsValidImage(*preview);
+    if (previewShown) {
         Publish(index, generation, *preview, true);
     }
 
@@ -163,12 +176,17 @@ void ServeCurrentItem() {
         return;
     }
     if (!decoded) {
-        // The preview (or the previous image) stays, but no full decode runs any more: the prefetcher
-        // must not wait for one.
-        IsPreviewShown.store(false);
-        // Nothing will arrive for this page turn: end its wait, or an unreadable item would ignore
-        // every further step.
-        sources::NavigationPending.store(false);
+        // The item's own preview is the best picture there is and becomes final; without one the
+        // window is told why nothing can be shown (the previous picture must not stay under this
+        // item's name). Either publication ends the page turn's wait on the window thread, and no full
+        // decode runs any more for the prefetcher to wait for.
+        if (previewShown) {
+            ServeAgainUnlessPublished(index, generation, *preview);
+            return;
+        }
+        const LoadFailure failure = DescribeLoadFailure(path);
+        FailedItemList().Remember(path, generation, failure);
+        Publish(index, generation, {}, false, failure);
         return;
     }
     UpdateCacheCapacity(full.width, full.height);
@@ -210,12 +228,15 @@ void RunPrefetchPass() {
         }
         const uint64_t generation = CacheGeneration();
         std::string path = sources::CopyItemPath(index); // empty past the end of the list
-        if (path.empty() || IsCached(ImageCache(), index, path)) {
+        if (path.empty() || IsCached(ImageCache(), index, path) ||
+            FailedItemList().Lookup(path, generation) != LoadFailure::None) {
             continue;
         }
         decode::DecodedImage image;
         if (!DecodeFullItem(path, ScreenWidth.load(), ScreenHeight.load(), image)) {
-            continue; // tried again in a later pass
+            // Remembered for this list, so that a corrupt neighbour is not decoded on every pass.
+            FailedItemList().Remember(path, generation, DescribeLoadFailure(path));
+            continue;
         }
         const int32_t current = sources::CurrentIndex.load();
         if (InsertIntoCache(ImageCache(), index, std::move(path), image, generation, current,
@@ -317,6 +338,7 @@ void ClearCurrentImage() {
     slot.image = decode::DecodedImage{};
     slot.index = -1;
     slot.preview = false;
+    slot.failure = LoadFailure::None;
     IsPreviewShown.store(false);
 }
 

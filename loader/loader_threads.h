@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decode/decoded_image.h"
+#include "loader/load_failure.h"
 
 #include <atomic>
 #include <cstdint>
@@ -81,7 +82,10 @@ struct ImageSlot {
     decode::DecodedImage image; // guarded by mutex, like every field below
     int32_t index = -1;         // the list position the image belongs to
     bool preview = false;       // a quick preview; the full image follows
-    uint64_t publications = 0;  // counts the stores, so a reader can tell a new image from one it has
+    // Set with an empty image when the item at `index` cannot be shown; the window then says why
+    // instead of leaving the previous picture under the new item's name.
+    LoadFailure failure = LoadFailure::None;
+    uint64_t publications = 0; // counts the stores, so a reader can tell a new image from one it has
 };
 
 ImageSlot& CurrentImageSlot();
@@ -106,7 +110,8 @@ bool DecodeFullItem(const std::string& path, uint32_t maxWidth, uint32_t maxHeig
 
 // One pass of the prefetcher on the calling thread (the prefetch thread's work after each wake-up): the
 // neighbours of CurrentIndex in BuildPrefetchOrder's order, each decoded like DecodeFullItem into the
-// image cache unless already there, until the pass is done, Running is cleared or the user moves.
+// image cache unless already there or already failed in this list (FailedItemList), until the pass is
+// done, Running is cleared or the user moves.
 void RunPrefetchPass();
 
 // Starts the loader, then the prefetch, then (unless it runs) the information thread, with full

@@ -28,6 +28,7 @@ struct Received {
     uint32_t height = 0;
     const uint8_t* pixels = nullptr;
     uint64_t publication = 0;
+    loader::LoadFailure failure = loader::LoadFailure::None;
 };
 
 // Queues every posted message for the test. Create it before the threads start and destroy it after
@@ -77,6 +78,7 @@ private:
             item.height = slot.image.height;
             item.pixels = slot.image.pixels.get();
             item.publication = slot.publications;
+            item.failure = slot.failure;
         }
         {
             std::lock_guard lock(mutex);
