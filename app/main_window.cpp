@@ -40,6 +40,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -298,6 +299,31 @@ float MainWindow::RegionTop() const {
 
 void MainWindow::Repaint() {
     canvas->update();
+    RequestSharperImageWhenNeeded();
+}
+
+void MainWindow::RequestSharperImageWhenNeeded() {
+    if (!canvas->HasImage() || viewState.isPreview || state.layout.dualView || state.layout.webtoonMode) {
+        return;
+    }
+    const decode::DecodedImage& image = canvas->Image();
+    const view::Matrix3x2 matrix = view::ComputeImageTransform(
+        viewState, canvas->ImageWidth(), canvas->ImageHeight(), static_cast<float>(canvas->width()),
+        static_cast<float>(canvas->height()), RegionTop());
+    const loader::RefinementSize needed =
+        loader::NeededRasterSize(decode::SourceWidthOf(image), decode::SourceHeightOf(image),
+                                 std::sqrt(std::fabs(matrix.Determinant())));
+    // A few pixels short of the need is rounding, not blur.
+    if (needed.width <= image.width + 2 && needed.height <= image.height + 2) {
+        return;
+    }
+    const int32_t index = sources::CurrentIndex.load();
+    if (refinementAsked && refinementAsked->index == index && refinementAsked->size.width >= needed.width &&
+        refinementAsked->size.height >= needed.height) {
+        return; // already on its way (or as good as the memory budget allows)
+    }
+    refinementAsked = RefinementAsked{index, needed};
+    loader::RequestRefinement(index, needed.width, needed.height);
 }
 
 void MainWindow::UpdateWindowTitle() {
@@ -472,8 +498,7 @@ bool MainWindow::CanPanNow() const {
     if (!canvas->HasImage()) {
         return false;
     }
-    const decode::DecodedImage& image = canvas->Image();
-    return view::CanPan(viewState, static_cast<float>(image.width), static_cast<float>(image.height),
+    return view::CanPan(viewState, canvas->ImageWidth(), canvas->ImageHeight(),
                         static_cast<float>(canvas->width()), static_cast<float>(canvas->height()),
                         RegionTop());
 }

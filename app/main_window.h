@@ -9,6 +9,7 @@
 #include "app/ui/overlay_state.h"
 #include "decode/decoded_image.h"
 #include "loader/load_failure.h"
+#include "loader/loader_threads.h"
 #include "sources/source_list.h"
 #include "view/view_state.h"
 
@@ -151,6 +152,9 @@ private:
     WelcomeConditions CurrentWelcomeConditions() const;
     void PaintOverlays(const std::function<QPainter&()>& painter);
     void OnImageReady();
+    // Asks the loader for a raster that covers the size the current image is drawn at, when the one in
+    // view is smaller (actual size, zoomed in, or a fitted view larger than the screen-bounded decode).
+    void RequestSharperImageWhenNeeded();
     void ShowFailure(const std::string& itemPath, loader::LoadFailure failure);
     void Repaint();
     float RegionTop() const;
@@ -179,6 +183,11 @@ private:
     std::string orientationPath; // the item whose EXIF orientation orientationCode holds
     uint32_t orientationCode = 1;
     std::string commandLinePath; // until its first image or failure: reported on standard error
+    struct RefinementAsked {
+        int32_t index = -1;
+        loader::RefinementSize size;
+    };
+    std::optional<RefinementAsked> refinementAsked; // the last sharper raster asked for
     bool welcomePressed = false; // a left press landed on the welcome button; its release opens the dialog
 };
 

@@ -3,10 +3,13 @@
 #include "decode/format_registry.h"
 #include "loader/batch.h"
 #include "loader/image_cache.h"
+#include "platform/memory.h"
 #include "platform/window_messages.h"
 #include "sources/source_list.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <optional>
 #include <thread>
@@ -30,6 +33,9 @@ struct LoaderSignal {
     std::mutex mutex;
     std::condition_variable condition;
     std::atomic<bool> loadRequest{false};
+    std::atomic<bool> refinementRequest{false};
+    int32_t refinementIndex = -1;  // guarded by mutex
+    RefinementSize refinementSize; // guarded by mutex
 };
 
 struct PrefetchSignal {
@@ -113,6 +119,43 @@ void ServeAgainUnlessPublished(int32_t index, uint64_t generation, const decode:
     }
 }
 
+// Decodes an item so that its raster covers width x height (the smallest reduction that still does,
+// where the decoder can choose one).
+bool DecodeItemCovering(const std::string& path, uint32_t width, uint32_t height,
+                        decode::DecodedImage& image) {
+    const LoaderHooks& hooks = GetLoaderHooks();
+    bool decoded = false;
+    if (sources::IsPdfPagePath(path)) {
+        decoded = hooks.renderPdfPage && hooks.renderPdfPage(path, width, height, image);
+    } else if (sources::IsContainerItem(path)) {
+        decoded = hooks.decodeArchiveEntry && hooks.decodeArchiveEntry(path, width, height, true, image);
+    } else {
+        decoded = decode::LoadImageFile(path, width, height, true, image);
+    }
+    return decoded && decode::IsValidImage(image);
+}
+
+// The current item's full decode. A plain JPEG file whose source size the preview told is decoded to
+// cover its size fitted to the screen (never enlarged): a raster bounded by the screen would be drawn
+// enlarged, and soft, in a window as large as the screen. Everything else is bounded by the screen.
+bool DecodeCurrentItem(const std::string& path, const decode::DecodedImage* preview,
+                       decode::DecodedImage& image) {
+    const uint32_t screenWidth = ScreenWidth.load();
+    const uint32_t screenHeight = ScreenHeight.load();
+    if (preview != nullptr && preview->sourceWidth != 0 && preview->sourceHeight != 0 &&
+        !sources::IsContainerItem(path) &&
+        decode::ExtensionsOf(decode::ExtensionFamily::Jpeg).contains(decode::GetLowerExtension(path))) {
+        const float fit =
+            std::min(static_cast<float>(screenWidth) / static_cast<float>(preview->sourceWidth),
+                     static_cast<float>(screenHeight) / static_cast<float>(preview->sourceHeight));
+        const RefinementSize fitted = NeededRasterSize(preview->sourceWidth, preview->sourceHeight, fit);
+        if (DecodeItemCovering(path, fitted.width, fitted.height, image)) {
+            return true;
+        }
+    }
+    return DecodeFullItem(path, screenWidth, screenHeight, image);
+}
+
 // One request of the loader thread: the item at CurrentIndex from the image cache, else its preview
 // followed by a full decode bounded by the screen. Work for a position the user has left is dropped
 // and the request raised again, so the newest position always wins.
@@ -170,7 +213,7 @@ void ServeCurrentItem() {
     }
 
     decode::DecodedImage full;
-    const bool decoded = DecodeFullItem(path, ScreenWidth.load(), ScreenHeight.load(), full);
+    const bool decoded = DecodeCurrentItem(path, previewShown ? &*preview : nullptr, full);
     if (!StillCurrent(index, generation)) {
         RequestLoad();
         return;
@@ -193,20 +236,59 @@ void ServeCurrentItem() {
     ServeAgainUnlessPublished(index, generation, full);
 }
 
+// The sharper raster the window asked for, decoded to cover the size it draws the image at. Dropped
+// when the user has moved on or the slot already holds as many pixels.
+void ServeRefinement() {
+    LoaderSignal& state = LoaderState();
+    int32_t index = -1;
+    RefinementSize wanted;
+    {
+        std::lock_guard lock(state.mutex);
+        index = state.refinementIndex;
+        wanted = state.refinementSize;
+    }
+    const uint64_t generation = CacheGeneration();
+    const std::string path = sources::CopyItemPath(index);
+    if (path.empty() || !StillCurrent(index, generation)) {
+        return;
+    }
+    const RefinementSize target = WithinMemoryBudget(
+        wanted, std::clamp(platform::AvailablePhysicalMemory() / 10u * 3u, kMinCacheBudget, kMaxCacheBudget));
+    const auto slotPixels = [index] {
+        ImageSlot& slot = CurrentImageSlot();
+        std::lock_guard lock(slot.mutex);
+        return slot.index == index && !slot.preview ? uint64_t{slot.image.width} * slot.image.height : 0;
+    };
+    const uint64_t before = slotPixels();
+    if (before == 0 || before >= uint64_t{target.width} * target.height) {
+        return;
+    }
+    decode::DecodedImage sharper;
+    if (!DecodeItemCovering(path, target.width, target.height, sharper) || !StillCurrent(index, generation) ||
+        uint64_t{sharper.width} * sharper.height <= slotPixels()) {
+        return;
+    }
+    Publish(index, generation, sharper, false);
+}
+
 void LoaderThread() {
     LoaderSignal& state = LoaderState();
     for (;;) {
         {
             std::unique_lock lock(state.mutex);
-            state.condition.wait(lock, [&] { return state.loadRequest.load() || !Running.load(); });
+            state.condition.wait(lock, [&] {
+                return state.loadRequest.load() || state.refinementRequest.load() || !Running.load();
+            });
         }
         if (!Running.load()) {
             return;
         }
-        if (!state.loadRequest.exchange(false)) {
-            continue;
+        // A page turn comes before a sharper copy of the page being left.
+        if (state.loadRequest.exchange(false)) {
+            ServeCurrentItem();
+        } else if (state.refinementRequest.exchange(false)) {
+            ServeRefinement();
         }
-        ServeCurrentItem();
     }
 }
 
@@ -340,6 +422,39 @@ void ClearCurrentImage() {
     slot.preview = false;
     slot.failure = LoadFailure::None;
     IsPreviewShown.store(false);
+}
+
+RefinementSize NeededRasterSize(uint32_t sourceWidth, uint32_t sourceHeight, float scale) {
+    if (!(scale < 1.0f)) {
+        return {sourceWidth, sourceHeight};
+    }
+    const auto scaled = [scale](uint32_t length) {
+        return std::max<uint32_t>(
+            1, static_cast<uint32_t>(std::ceil(static_cast<double>(length) * scale - 1e-3)));
+    };
+    return {std::min(sourceWidth, scaled(sourceWidth)), std::min(sourceHeight, scaled(sourceHeight))};
+}
+
+RefinementSize WithinMemoryBudget(RefinementSize wanted, uint64_t budgetBytes) {
+    const uint64_t bytes = uint64_t{wanted.width} * wanted.height * 4u;
+    if (bytes <= budgetBytes || bytes == 0) {
+        return wanted;
+    }
+    const double shrink = std::sqrt(static_cast<double>(budgetBytes) / static_cast<double>(bytes));
+    RefinementSize within{std::max<uint32_t>(1, static_cast<uint32_t>(wanted.width * shrink)),
+                          std::max<uint32_t>(1, static_cast<uint32_t>(wanted.height * shrink))};
+    return within;
+}
+
+void RequestRefinement(int32_t index, uint32_t width, uint32_t height) {
+    LoaderSignal& state = LoaderState();
+    {
+        std::lock_guard lock(state.mutex);
+        state.refinementIndex = index;
+        state.refinementSize = {width, height};
+        state.refinementRequest.store(true);
+    }
+    state.condition.notify_one();
 }
 
 void RequestLoad() {

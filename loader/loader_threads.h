@@ -99,6 +99,24 @@ void RequestLoad();
 // Wakes the prefetcher for a pass around CurrentIndex. With RequestLoad, and when the slider is
 // released.
 void WakePrefetch();
+// A raster size in pixels.
+struct RefinementSize {
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+// The raster size that shows a picture of sourceWidth x sourceHeight drawn at `scale` screen pixels per
+// source pixel without blur: the source size scaled down (never up), rounded up.
+RefinementSize NeededRasterSize(uint32_t sourceWidth, uint32_t sourceHeight, float scale);
+// `wanted` shrunk, keeping its aspect, until a 32-bit raster of it fits `budgetBytes`.
+RefinementSize WithinMemoryBudget(RefinementSize wanted, uint64_t budgetBytes);
+
+// Asks the loader thread to decode the item at `index` again, in the background, so that its raster
+// covers width x height (bounded by the memory budget: 3/10 of the available memory within
+// 200 MiB..2 GiB). The result replaces the image in the slot, like a full image replaces its preview,
+// when it is still current and larger than what the slot holds. UI thread.
+void RequestRefinement(int32_t index, uint32_t width, uint32_t height);
+
 // Asks the information thread to gather the item `path` at list position `index`.
 void RequestInfo(const std::string& path, int32_t index);
 
