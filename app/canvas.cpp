@@ -224,6 +224,7 @@ void Canvas::initializeGL() {
         quad.release();
     }
     graphicsReady = built && haveQuad && maxTextureSize > 0;
+    platform::TraceSinceProcessStart("GL ready");
     textureDirty = true;
 }
 
@@ -326,6 +327,8 @@ void Canvas::paintGL() {
     }
     if (!tiles.empty() && inputs.viewState != nullptr) {
         DrawSingleImage();
+        platform::TraceSinceProcessStart(inputs.viewState->isPreview ? "first frame drawn (preview)"
+                                                                     : "first frame drawn (full image)");
     }
     if (inputs.paintOverlays) {
         // A painter costs a paint-engine set-up on every frame: it is made only when something is drawn.

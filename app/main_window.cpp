@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/qt/qt_window_messages.h"
 #include "platform/settings.h"
+#include "platform/trace.h"
 #include "sources/navigation.h"
 #include "sources/sort_orders.h"
 #include "sources/source_list.h"
@@ -211,6 +212,7 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
     dialogs.about = [this] { ShowAboutBox(this); };
     InstallHooks();
     InstallCommandHooks();
+    platform::TraceSinceProcessStart("main window made");
 }
 
 MainWindow::~MainWindow() {
@@ -429,6 +431,8 @@ void MainWindow::OnImageReady() {
     }
     viewState.orientationRotation = view::OrientationRotationFromExif(static_cast<int>(orientationCode));
     if (decode::IsValidImage(shown.image)) {
+        platform::TraceSinceProcessStart(shown.preview ? "first preview taken into view"
+                                                       : "first full image taken into view");
         viewState.isPreview = shown.preview;
         canvas->SetImage(shown.image);
         state.overlay.failureNotice.clear();

@@ -4,6 +4,7 @@
 #include "loader/batch.h"
 #include "loader/image_cache.h"
 #include "platform/memory.h"
+#include "platform/trace.h"
 #include "platform/window_messages.h"
 #include "sources/source_list.h"
 
@@ -208,12 +209,14 @@ void ServeCurrentItem() {
         return;
     }
     const bool previewShown = preview && decode::IsValidImage(*preview);
+    platform::TraceSinceProcessStart("first preview decoded");
     if (previewShown) {
         Publish(index, generation, *preview, true);
     }
 
     decode::DecodedImage full;
     const bool decoded = DecodeCurrentItem(path, previewShown ? &*preview : nullptr, full);
+    platform::TraceSinceProcessStart("first full decode done");
     if (!StillCurrent(index, generation)) {
         RequestLoad();
         return;
