@@ -673,7 +673,9 @@ WelcomeConditions MainWindow::CurrentWelcomeConditions() const {
 }
 
 void MainWindow::StartWelcomeWhenIdle() {
-    if (WelcomeInteractive(CurrentWelcomeConditions())) {
+    // Only when the welcome screen is drawn: while an opened image is on its way the animation timer
+    // would repaint the whole window every 30 ms for nothing and hold up the image's arrival.
+    if (WelcomeDrawn(CurrentWelcomeConditions())) {
         StartWelcomeAnimation(state.overlay, viewHooks);
     }
 }

@@ -101,8 +101,8 @@ public:
     // A dropped file: a PDF document, an archive or an image by its extension; anything else only shows
     // the unsupported-type message.
     void OpenDroppedFile(const std::string& path);
-    // Starts the welcome animation when nothing is shown and neither layout is on (the last start-up
-    // step, and the pointer moving over the empty window).
+    // Starts the welcome animation when the welcome screen is drawn: nothing shown or loading, an empty
+    // list and neither layout on (the last start-up step).
     void StartWelcomeWhenIdle();
     bool TimerRunning(view::ViewTimer timer) const;
     WindowDialogs& Dialogs() { return dialogs; }
