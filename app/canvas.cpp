@@ -224,6 +224,7 @@ void Canvas::initializeGL() {
         quad.release();
     }
     graphicsReady = built && haveQuad && maxTextureSize > 0;
+    platform::TraceSinceProcessStart("GL ready");
     textureDirty = true;
 }
 
@@ -326,6 +327,8 @@ void Canvas::paintGL() {
     }
     if (!tiles.empty() && inputs.viewState != nullptr) {
         DrawSingleImage();
+        platform::TraceSinceProcessStart(inputs.viewState->isPreview ? "first frame drawn (preview)"
+                                                                     : "first frame drawn (full image)");
     }
     if (inputs.paintOverlays) {
         // A painter costs a paint-engine set-up on every frame: it is made only when something is drawn.
@@ -351,8 +354,13 @@ void Canvas::DrawSingleImage() {
     const auto imageWidth = static_cast<float>(image.width);
     const auto imageHeight = static_cast<float>(image.height);
     const float top = inputs.regionTop ? inputs.regionTop() : 0.0f;
+    // The view places the picture by its source size; the bitmap, whatever its resolution, is stretched
+    // over that rectangle.
+    const auto sourceWidth = static_cast<float>(decode::SourceWidthOf(image));
+    const auto sourceHeight = static_cast<float>(decode::SourceHeightOf(image));
     const view::Matrix3x2 matrix =
-        view::ComputeImageTransform(state, imageWidth, imageHeight, renderWidth, renderHeight, top);
+        view::Matrix3x2::Scale(sourceWidth / imageWidth, sourceHeight / imageHeight) *
+        view::ComputeImageTransform(state, sourceWidth, sourceHeight, renderWidth, renderHeight, top);
 
     // Any filter or correction resamples linearly whatever the interpolation setting.
     const bool sharpenOrSoften = state.imageFilter == 1 || state.imageFilter == 2;

@@ -54,6 +54,9 @@ public:
     void ClearImage();
     bool HasImage() const;
     const decode::DecodedImage& Image() const { return image; }
+    // The size the view places the image at: its source size (the bitmap may be a reduced decode).
+    float ImageWidth() const { return static_cast<float>(decode::SourceWidthOf(image)); }
+    float ImageHeight() const { return static_cast<float>(decode::SourceHeightOf(image)); }
 
     // False when the GL context could not be made or the shaders did not build; nothing is drawn then.
     bool GraphicsReady() const { return graphicsReady; }

@@ -16,7 +16,7 @@ ImageFeed LoaderImageFeed() {
     feed.currentImage = [] {
         loader::ImageSlot& slot = loader::CurrentImageSlot();
         std::lock_guard lock(slot.mutex);
-        return ShownImage{slot.image, slot.preview};
+        return ShownImage{slot.image, slot.preview, slot.index, slot.failure};
     };
     return feed;
 }

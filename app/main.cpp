@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/display_check.h"
 #include "app/icons_folder.h"
+#include "app/open_failure.h"
 #include "app/settings_store.h"
 #include "decode/heif_decoder.h"
 #include "platform/files.h"
@@ -94,17 +95,24 @@ int RunWindow(int argc, char** argv, const app::CommandLineRequest& request) {
     const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(0, 0);
 
     app::MainWindow window(app::LoaderImageFeed(), ScreenDpi());
-    window.PlaceAndShow();
-    if (!window.CreateGraphics()) {
-        platform::ShowMessageBox(&window, "그래픽 초기화 실패", "오류", platform::MessageBoxIcon::None);
-        return 1;
-    }
     loader::DualViewShown.store(window.State().layout.dualView);
     loader::InfoPanelShown.store(window.State().showInfoPanel);
     app::InstallLoaderHooks();
+    // The first decode runs while the window and its GL context are made: the window already receives
+    // the threads' messages, and an image taken into view before the first frame is uploaded then.
     loader::StartLoaderThreads(static_cast<uint32_t>(std::max(0, screenSize.width())),
                                static_cast<uint32_t>(std::max(0, screenSize.height())));
-    OpenRequest(request);
+    if (!request.selectEntry && !request.path.empty()) {
+        window.OpenCommandLinePath(request.path);
+    } else {
+        OpenRequest(request);
+    }
+    window.PlaceAndShow();
+    if (!window.CreateGraphics()) {
+        loader::StopLoaderThreads();
+        platform::ShowMessageBox(&window, "그래픽 초기화 실패", "오류", platform::MessageBoxIcon::None);
+        return 1;
+    }
     // Nothing opened (or the image is still on its way): the welcome screen animates until one arrives.
     window.StartWelcomeWhenIdle();
     const int exitCode = application.exec();
@@ -134,7 +142,8 @@ int main(int argc, char** argv) {
     }
     decode::InitializeHeif();
     app::LoadSettings();
-    const app::CommandLineRequest request = app::ParseCommandLine(app::JoinArguments(argc, argv));
+    const app::CommandLineRequest request =
+        app::WithAbsolutePaths(app::ParseCommandLine(app::JoinArguments(argc, argv)));
 #ifdef SKIMORA_WITH_WINDOW
     return RunWindow(argc, argv, request);
 #else

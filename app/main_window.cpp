@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/frame_hit_test.h"
+#include "app/open_failure.h"
 #include "app/settings_store.h"
 #include "app/ui/about_box.h"
 #include "app/ui/context_menu.h"
@@ -11,8 +12,10 @@
 #include "decode/format_registry.h"
 #include "info/exif_orientation.h"
 #include "loader/loader_threads.h"
+#include "platform/files.h"
 #include "platform/qt/qt_window_messages.h"
 #include "platform/settings.h"
+#include "platform/trace.h"
 #include "sources/navigation.h"
 #include "sources/pdf/pdf_document.h"
 #include "sources/sort_orders.h"
@@ -26,15 +29,23 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QOpenGLContext>
 #include <QScreen>
 #include <QTimerEvent>
+#include <QTranslator>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <QWindow>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <utility>
 
 namespace app {
 
@@ -117,6 +128,22 @@ std::vector<Monitor> AttachedMonitors() {
     return monitors;
 }
 
+// Qt's own texts (the file dialog's buttons and labels) in Korean like the rest of the interface,
+// from the system's Qt translations. Installed once per application.
+void InstallKoreanQtTranslations() {
+    static bool installed = false;
+    if (installed || QCoreApplication::instance() == nullptr) {
+        return;
+    }
+    installed = true;
+    auto translator = std::make_unique<QTranslator>();
+    if (translator->load(QLocale(QLocale::Korean, QLocale::SouthKorea), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        translator->setParent(QCoreApplication::instance()); // the application owns it from here
+        QCoreApplication::installTranslator(translator.release());
+    }
+}
+
 } // namespace
 
 const std::string& OpenFileFilter() {
@@ -138,6 +165,7 @@ const std::string& OpenFileFilter() {
 MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), feed(std::move(feed)), infoPanel(windowDpi) {
     setObjectName("SkimoraStd");
+    InstallKoreanQtTranslations();
     setWindowTitle(QString::fromUtf8(kInitialWindowTitle));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor::fromRgb(kWindowBackground));
@@ -152,11 +180,14 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
     state.titleBarPinned = settings.titleBarPinned;
     state.showInfoPanel = settings.showExifPanel;
     PlaceInfoPanel(panelSlide, state.showInfoPanel);
-    state.layout.dualView = settings.dualView;
-    state.layout.webtoonWidth = settings.webtoonWidth > 0 ? static_cast<uint32_t>(settings.webtoonWidth) : 0;
-    viewState.imageFilter = settings.lastImageFilter;
+    // Stored values a damaged settings file could hold fall back to their defaults.
+    const view::LayoutState storedLayout = view::LayoutStateFromSettings(settings);
+    state.layout.dualView = storedLayout.dualView;
+    state.layout.webtoonWidth = storedLayout.webtoonWidth;
+    viewState.imageFilter = view::ViewStateFromSettings(settings).imageFilter;
     viewState.interpolationMode =
         settings.interpolationMode >= 0 && settings.interpolationMode <= 3 ? settings.interpolationMode : 1;
+    state.overlay.welcome.welcomeText = settings.welcomeMsg;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         state.screenWidth = screen->geometry().width();
         state.screenHeight = screen->geometry().height();
@@ -170,8 +201,8 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
     layout->setSpacing(0);
     layout->addWidget(canvas);
 
-    fileChooser = [this] {
-        return QFileDialog::getOpenFileName(this, QString(), QString(),
+    fileChooser = [this](const std::string& startFolder) {
+        return QFileDialog::getOpenFileName(this, QString(), QString::fromStdString(startFolder),
                                             QString::fromStdString(OpenFileFilter()))
             .toStdString();
     };
@@ -182,6 +213,7 @@ MainWindow::MainWindow(ImageFeed feed, uint32_t windowDpi)
     dialogs.about = [this] { ShowAboutBox(this); };
     InstallHooks();
     InstallCommandHooks();
+    platform::TraceSinceProcessStart("main window made");
 }
 
 MainWindow::~MainWindow() {
@@ -270,6 +302,31 @@ float MainWindow::RegionTop() const {
 
 void MainWindow::Repaint() {
     canvas->update();
+    RequestSharperImageWhenNeeded();
+}
+
+void MainWindow::RequestSharperImageWhenNeeded() {
+    if (!canvas->HasImage() || viewState.isPreview || state.layout.dualView || state.layout.webtoonMode) {
+        return;
+    }
+    const decode::DecodedImage& image = canvas->Image();
+    const view::Matrix3x2 matrix = view::ComputeImageTransform(
+        viewState, canvas->ImageWidth(), canvas->ImageHeight(), static_cast<float>(canvas->width()),
+        static_cast<float>(canvas->height()), RegionTop());
+    const loader::RefinementSize needed =
+        loader::NeededRasterSize(decode::SourceWidthOf(image), decode::SourceHeightOf(image),
+                                 std::sqrt(std::fabs(matrix.Determinant())));
+    // A few pixels short of the need is rounding, not blur.
+    if (needed.width <= image.width + 2 && needed.height <= image.height + 2) {
+        return;
+    }
+    const int32_t index = sources::CurrentIndex.load();
+    if (refinementAsked && refinementAsked->index == index && refinementAsked->size.width >= needed.width &&
+        refinementAsked->size.height >= needed.height) {
+        return; // already on its way (or as good as the memory budget allows)
+    }
+    refinementAsked = RefinementAsked{index, needed};
+    loader::RequestRefinement(index, needed.width, needed.height);
 }
 
 void MainWindow::UpdateWindowTitle() {
@@ -297,20 +354,77 @@ void MainWindow::ShowOpenFileDialog() {
         return;
     }
     openDialogBusy = true;
-    const std::string path = fileChooser ? fileChooser() : std::string();
+    // The dialog starts where the user is: the folder of the current item (of its archive or document
+    // for an entry); with nothing open, the working directory.
+    const std::string current(ContainerPathOf(sources::CopyItemPath(sources::CurrentIndex.load())));
+    const size_t separator = current.rfind('/');
+    const std::string startFolder =
+        separator == std::string::npos ? std::string() : current.substr(0, separator + 1);
+    const std::string path = fileChooser ? fileChooser(startFolder) : std::string();
     if (!path.empty()) {
         sources::OpenPath(path);
     }
     openDialogBusy = false;
 }
 
+void MainWindow::OpenCommandLinePath(const std::string& path) {
+    loader::LoadFailure failure = CheckCommandLinePath(path);
+    if (failure == loader::LoadFailure::None) {
+        sources::OpenPath(path);
+        if (sources::SourceListCount() > 0) {
+            // A decode that fails later is reported when its news arrives.
+            commandLinePath = path;
+            return;
+        }
+        const std::string extension = decode::GetLowerExtension(path);
+        const sources::SourceHooks& hooks = sources::Hooks();
+        const std::optional<platform::FileAttributes> attributes = platform::GetFileAttributes(path);
+        if (attributes && attributes->isDirectory) {
+            failure = loader::LoadFailure::NoImages;
+        } else if ((decode::IsArchiveExtension(extension) && !hooks.openArchive) ||
+                   (decode::IsPdfExtension(extension) && !hooks.openPdfDocument)) {
+            failure = loader::LoadFailure::Unsupported;
+        } else if (!IsContainerExtension(extension)) {
+            failure = loader::LoadFailure::Unreadable; // its folder could not be listed
+        } else {
+            return; // the container's opener has said what went wrong
+        }
+    }
+    std::fputs(OpenFailureLine(path, failure).c_str(), stderr);
+    ShowFailure(path, failure);
+    // Nothing is listed, so the title names what was asked for.
+    setWindowTitle(QString::fromStdString(std::string(sources::ItemFileName(path)) + " - 스키모라"));
+}
+
+void MainWindow::ShowFailure(const std::string& itemPath, loader::LoadFailure failure) {
+    state.overlay.failureNotice = OpenFailureNotice(itemPath, failure);
+    StopWelcomeAnimation(state.overlay, viewHooks);
+    Repaint();
+}
+
 void MainWindow::OnImageReady() {
-    sources::NavigationPending.store(false);
     const ShownImage shown = feed.currentImage ? feed.currentImage() : ShownImage{};
+    // A result for an item the user has already left: the current item's own is on its way, and the
+    // page turn waits for that one.
+    if (shown.index != sources::CurrentIndex.load()) {
+        return;
+    }
+    sources::NavigationPending.store(false);
+    const sources::ItemPath path = sources::CopyItemPath(shown.index);
+    if (shown.failure != loader::LoadFailure::None) {
+        // No stale picture under this item's name: the notice says what cannot be shown and why.
+        canvas->ClearImage();
+        ShowFailure(path, shown.failure);
+        if (!commandLinePath.empty() && path == commandLinePath) {
+            std::fputs(OpenFailureLine(path, shown.failure).c_str(), stderr);
+        }
+        commandLinePath.clear();
+        UpdateWindowTitle();
+        return;
+    }
     // The raster stays as stored; the view turns it by the file's EXIF orientation. Archive entries
     // and PDF pages are shown as decoded.
     // The preview and the full image of one item arrive one after the other: the file is read once.
-    const sources::ItemPath path = sources::CopyItemPath(sources::CurrentIndex.load());
     if (path != orientationPath) {
         orientationPath = path;
         orientationCode =
@@ -318,8 +432,12 @@ void MainWindow::OnImageReady() {
     }
     viewState.orientationRotation = view::OrientationRotationFromExif(static_cast<int>(orientationCode));
     if (decode::IsValidImage(shown.image)) {
+        platform::TraceSinceProcessStart(shown.preview ? "first preview taken into view"
+                                                       : "first full image taken into view");
         viewState.isPreview = shown.preview;
         canvas->SetImage(shown.image);
+        state.overlay.failureNotice.clear();
+        commandLinePath.clear();
         StopWelcomeAnimation(state.overlay, viewHooks);
     }
     if (state.showInfoPanel) {
@@ -385,8 +503,7 @@ bool MainWindow::CanPanNow() const {
     if (!canvas->HasImage()) {
         return false;
     }
-    const decode::DecodedImage& image = canvas->Image();
-    return view::CanPan(viewState, static_cast<float>(image.width), static_cast<float>(image.height),
+    return view::CanPan(viewState, canvas->ImageWidth(), canvas->ImageHeight(),
                         static_cast<float>(canvas->width()), static_cast<float>(canvas->height()),
                         RegionTop());
 }
@@ -430,7 +547,13 @@ void MainWindow::mousePressEvent(QMouseEvent* event) {
         }
         return;
     }
-    if (state.overlay.welcome.welcomeHover && WelcomeInteractive(CurrentWelcomeConditions())) {
+    // The press itself is hit-tested: a click without a move before it has no hover state yet.
+    welcomePressed =
+        WelcomeInteractive(CurrentWelcomeConditions()) &&
+        WelcomeButtonHitTest(static_cast<float>(position.x()), static_cast<float>(position.y()),
+                             static_cast<float>(canvas->width()), static_cast<float>(canvas->height()),
+                             state.windowDpi, std::nullopt);
+    if (welcomePressed) {
         return; // the release opens the file dialog
     }
     if (!CanPanNow()) {
@@ -473,7 +596,7 @@ void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
         Repaint();
         return;
     }
-    if (state.overlay.welcome.welcomeHover && WelcomeInteractive(CurrentWelcomeConditions())) {
+    if (std::exchange(welcomePressed, false) && WelcomeInteractive(CurrentWelcomeConditions())) {
         ShowOpenFileDialog();
     }
 }
@@ -546,11 +669,14 @@ WelcomeConditions MainWindow::CurrentWelcomeConditions() const {
     conditions.webtoonMode = state.layout.webtoonMode;
     conditions.loadPending = sources::NavigationPending.load();
     conditions.sourceListEmpty = sources::SourceListCount() == 0;
+    conditions.failureShown = !state.overlay.failureNotice.empty();
     return conditions;
 }
 
 void MainWindow::StartWelcomeWhenIdle() {
-    if (WelcomeInteractive(CurrentWelcomeConditions())) {
+    // Only when the welcome screen is drawn: while an opened image is on its way the animation timer
+    // would repaint the whole window every 30 ms for nothing and hold up the image's arrival.
+    if (WelcomeDrawn(CurrentWelcomeConditions())) {
         StartWelcomeAnimation(state.overlay, viewHooks);
     }
 }
@@ -564,7 +690,8 @@ void MainWindow::PaintOverlays(const std::function<QPainter&()>& painter) {
     context.titleOffset = RegionTop();
     const OverlayPaintInput input =
         PrepareOverlayFrame(state.overlay, context, OverlayTickCount(), viewHooks);
-    if (!input.messageText.empty() || input.firstImageNotice || input.lastImageNotice || input.showWelcome) {
+    if (!input.messageText.empty() || input.firstImageNotice || input.lastImageNotice || input.showWelcome ||
+        !input.failureText.empty()) {
         app::PaintOverlays(painter(), input);
     }
 
@@ -732,6 +859,7 @@ void MainWindow::ShowOptions() {
         return;
     }
     const OptionsOutcome outcome = dialogs.options();
+    state.overlay.welcome.welcomeText = platform::GlobalSettings().welcomeMsg;
     if (ApplyOptionsOutcome(outcome, state.showInfoPanel)) {
         loader::InfoPanelShown.store(state.showInfoPanel);
         SlideInfoPanel();

@@ -8,6 +8,8 @@
 #include "app/ui/options_dialog.h"
 #include "app/ui/overlay_state.h"
 #include "decode/decoded_image.h"
+#include "loader/load_failure.h"
+#include "loader/loader_threads.h"
 #include "sources/source_list.h"
 #include "view/view_state.h"
 
@@ -26,6 +28,8 @@ namespace app {
 struct ShownImage {
     decode::DecodedImage image;
     bool preview = false; // a quick preview; the full decode follows
+    int32_t index = -1;   // the list position the image (or the failure) belongs to
+    loader::LoadFailure failure = loader::LoadFailure::None; // set, with no image, when none can be shown
 };
 
 // Where the window's images come from (the loader threads in the program). connectSourceHooks fills
@@ -75,10 +79,19 @@ public:
     // Full screen on the window's monitor, or back to the placement it had before (maximised again when
     // it was).
     void ToggleFullscreen();
-    // Runs the open-file dialog (one at a time) and opens the chosen file.
+    // Runs the open-file dialog (one at a time), starting in the current item's folder, and opens the
+    // chosen file.
     void ShowOpenFileDialog();
+    // Opens an absolute path named on the command line. What cannot be opened (missing, unreadable, of
+    // no known type, a folder without images, or a file whose decode fails) is reported once on
+    // standard error as "skimora: cannot open PATH: reason" and in the window.
+    void OpenCommandLinePath(const std::string& path);
+    // The centred notice that names an item that cannot be shown; empty when none is shown.
+    const std::string& FailureNotice() const { return state.overlay.failureNotice; }
     // Replaces the file dialog, e.g. in tests: answers the chosen path or empty for a cancel.
-    void SetFileChooser(std::function<std::string()> chooser) { fileChooser = std::move(chooser); }
+    void SetFileChooser(std::function<std::string(const std::string& startFolder)> chooser) {
+        fileChooser = std::move(chooser);
+    }
 
     // Writes the placement and run-time preferences back and saves the settings (at close).
     void SaveStateToSettings();
@@ -88,8 +101,8 @@ public:
     // A dropped file: a PDF document, an archive or an image by its extension; anything else only shows
     // the unsupported-type message.
     void OpenDroppedFile(const std::string& path);
-    // Starts the welcome animation when nothing is shown and neither layout is on (the last start-up
-    // step, and the pointer moving over the empty window).
+    // Starts the welcome animation when the welcome screen is drawn: nothing shown or loading, an empty
+    // list and neither layout on (the last start-up step).
     void StartWelcomeWhenIdle();
     bool TimerRunning(view::ViewTimer timer) const;
     WindowDialogs& Dialogs() { return dialogs; }
@@ -139,6 +152,10 @@ private:
     WelcomeConditions CurrentWelcomeConditions() const;
     void PaintOverlays(const std::function<QPainter&()>& painter);
     void OnImageReady();
+    // Asks the loader for a raster that covers the size the current image is drawn at, when the one in
+    // view is smaller (actual size, zoomed in, or a fitted view larger than the screen-bounded decode).
+    void RequestSharperImageWhenNeeded();
+    void ShowFailure(const std::string& itemPath, loader::LoadFailure failure);
     void Repaint();
     float RegionTop() const;
     bool CanPanNow() const;
@@ -159,11 +176,19 @@ private:
     std::function<uint32_t()> panelClock;
     view::PanDrag panDrag;
     Canvas* canvas = nullptr;
-    std::function<std::string()> fileChooser;
+    // The file dialog: given the folder to start in, answers the chosen path or empty for a cancel.
+    std::function<std::string(const std::string& startFolder)> fileChooser;
     bool openDialogBusy = false;
     bool maximizedBeforeFullscreen = false;
     std::string orientationPath; // the item whose EXIF orientation orientationCode holds
     uint32_t orientationCode = 1;
+    std::string commandLinePath; // until its first image or failure: reported on standard error
+    struct RefinementAsked {
+        int32_t index = -1;
+        loader::RefinementSize size;
+    };
+    std::optional<RefinementAsked> refinementAsked; // the last sharper raster asked for
+    bool welcomePressed = false; // a left press landed on the welcome button; its release opens the dialog
 };
 
 // The open-file dialog's filter: "이미지/압축/PDF", "압축 파일", "PDF 파일", "모든 파일", in Qt's

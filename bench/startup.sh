@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Start-up to first picture: under one Xvfb (1920 x 1080), the time from process start until a window
 # shows a generated 6000 x 4000 JPEG (its centre's marker colour is read back from the screen), for
-# Skimora, feh and nsxiv, best of 5 runs each. Target: ratio_best <= 1.0.
+# Skimora, feh and nsxiv, best of 5 runs each: once in each viewer's own default window, once in a
+# 1920 x 1080 window (Skimora through its stored placement, feh and nsxiv with -g 1920x1080).
+# Targets: ratio_best <= 0.85 and ratio_best_full <= 1.0.
 # Last line: skimora_ms=A feh_ms=B nsxiv_ms=C ratio_best=A/min(B,C)
+#            skimora_full_ms=D feh_full_ms=E nsxiv_full_ms=F ratio_best_full=D/min(E,F)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -55,9 +58,31 @@ best_of() {
     echo "${best:-nan}"
 }
 
+ratio_of() {
+    awk -v a="$1" -v b="$2" -v c="$3" \
+        'BEGIN { m = (b < c) ? b : c; if (m > 0) printf "%.2f", a / m; else print "nan" }'
+}
+
+# Each viewer's own default window (Skimora's: 800 x 800, no stored placement).
+rm -f "$XDG_CONFIG_HOME/skimora/settings.reg"
 skimora_ms="$(best_of 5 "$SKIMORA_BUILD_DIR/bin/skimora" "$work/big.jpg")"
 feh_ms="$(best_of 5 feh --scale-down "$work/big.jpg")"
 nsxiv_ms="$(best_of 5 nsxiv -s d "$work/big.jpg")"
-ratio="$(awk -v a="$skimora_ms" -v b="$feh_ms" -v c="$nsxiv_ms" \
-    'BEGIN { m = (b < c) ? b : c; if (m > 0) printf "%.2f", a / m; else print "nan" }')"
-echo "skimora_ms=$skimora_ms feh_ms=$feh_ms nsxiv_ms=$nsxiv_ms ratio_best=$ratio"
+
+# A 1920 x 1080 window: Skimora restores it from its stored placement (written once; a run that saves
+# its placement at exit saves the same rectangle).
+mkdir -p "$XDG_CONFIG_HOME/skimora"
+printf '%s\r\n\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n%s\r\n' \
+    'Windows Registry Editor Version 5.00' '[HKEY_CURRENT_USER\Software\Skimora]' \
+    '"RememberWindowPos"=dword:00000001' '"WindowX"=dword:00000000' '"WindowY"=dword:00000000' \
+    '"WindowW"=dword:00000780' '"WindowH"=dword:00000438' '"WindowMaximized"=dword:00000000' \
+    >"$XDG_CONFIG_HOME/skimora/settings.reg"
+skimora_full_ms="$(best_of 5 "$SKIMORA_BUILD_DIR/bin/skimora" "$work/big.jpg")"
+feh_full_ms="$(best_of 5 feh --scale-down -g 1920x1080 "$work/big.jpg")"
+nsxiv_full_ms="$(best_of 5 nsxiv -s d -g 1920x1080 "$work/big.jpg")"
+
+ratio="$(ratio_of "$skimora_ms" "$feh_ms" "$nsxiv_ms")"
+ratio_full="$(ratio_of "$skimora_full_ms" "$feh_full_ms" "$nsxiv_full_ms")"
+echo "skimora_ms=$skimora_ms feh_ms=$feh_ms nsxiv_ms=$nsxiv_ms ratio_best=$ratio" \
+    "skimora_full_ms=$skimora_full_ms feh_full_ms=$feh_full_ms nsxiv_full_ms=$nsxiv_full_ms" \
+    "ratio_best_full=$ratio_full"

@@ -95,9 +95,14 @@ bool FullImageShown(app::MainWindow& window) {
 
 int main(int argc, char** argv) {
     int turns = 50;
+    int windowWidth = 0; // 0: the window's own default size
+    int windowHeight = 0;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--turns") == 0) {
             turns = std::clamp(std::atoi(argv[i + 1]), 1, 500);
+        } else if (std::strcmp(argv[i], "--window") == 0 &&
+                   std::sscanf(argv[i + 1], "%dx%d", &windowWidth, &windowHeight) != 2) {
+            windowWidth = windowHeight = 0;
         }
     }
     const std::filesystem::path folder =
@@ -123,6 +128,9 @@ int main(int argc, char** argv) {
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         app::MainWindow window(app::LoaderImageFeed(), 96);
         window.PlaceAndShow();
+        if (windowWidth > 0 && windowHeight > 0) {
+            window.setGeometry(0, 0, windowWidth, windowHeight);
+        }
         if (!ProcessUntil([&] { return window.isVisible() && window.GetCanvas().isValid(); }) ||
             !window.CreateGraphics()) {
             std::fprintf(stderr, "no GL window\n");

@@ -4,11 +4,20 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace decode {
 
 bool IsValidImage(const DecodedImage& image) {
     return image.pixels != nullptr && image.size != 0 && image.width != 0 && image.height != 0;
+}
+
+uint32_t SourceWidthOf(const DecodedImage& image) {
+    return image.sourceWidth != 0 && image.sourceHeight != 0 ? image.sourceWidth : image.width;
+}
+
+uint32_t SourceHeightOf(const DecodedImage& image) {
+    return image.sourceWidth != 0 && image.sourceHeight != 0 ? image.sourceHeight : image.height;
 }
 
 bool ApplyOrientation(DecodedImage& image) {
@@ -62,6 +71,9 @@ bool ApplyOrientation(DecodedImage& image) {
     image.stride = static_cast<uint32_t>(newStride);
     image.size = newSize;
     image.orientation = 1;
+    if (orientation != 3) {
+        std::swap(image.sourceWidth, image.sourceHeight);
+    }
     return true;
 }
 
@@ -88,6 +100,8 @@ bool CopyOutDecoder(IDecoder& decoder, DecodedImage& image) {
     image.height = height;
     image.stride = stride;
     image.size = size;
+    image.sourceWidth = decoder.GetSourceWidth();
+    image.sourceHeight = decoder.GetSourceHeight();
     return true;
 }
 

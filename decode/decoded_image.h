@@ -17,7 +17,15 @@ struct DecodedImage {
     uint32_t height = 0;
     uint32_t stride = 0;
     uint32_t orientation = 1; // EXIF orientation 1..8 of the source; 1 is upright as stored
+    // The picture's size as stored in the file (the raster may be a reduced decode of it), in the
+    // raster's orientation; 0 when unknown, and then the raster's own size stands for it.
+    uint32_t sourceWidth = 0;
+    uint32_t sourceHeight = 0;
 };
+
+// The source size of the picture, or the raster's size when the source size is unknown.
+uint32_t SourceWidthOf(const DecodedImage& image);
+uint32_t SourceHeightOf(const DecodedImage& image);
 
 // Pixels present and every size non-zero. A load that "succeeds" with an invalid record failed.
 bool IsValidImage(const DecodedImage& image);
@@ -28,7 +36,8 @@ bool IsValidImage(const DecodedImage& image);
 // pixels keep seeing them. False only when the new raster cannot be allocated (the record is unchanged).
 bool ApplyOrientation(DecodedImage& image);
 
-// Moves a loaded decoder's raster into `image` (width, height, stride, size = height * stride) under a
+// Moves a loaded decoder's raster into `image` (width, height, stride, size = height * stride, and the
+// decoder's source size) under a
 // fresh shared owner, releasing the record's previous pixels. The record never points into memory that
 // the decoder still owns. False (record unchanged) when the decoder holds no raster or its sizes are
 // inconsistent.

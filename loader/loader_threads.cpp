@@ -3,10 +3,14 @@
 #include "decode/format_registry.h"
 #include "loader/batch.h"
 #include "loader/image_cache.h"
+#include "platform/memory.h"
+#include "platform/trace.h"
 #include "platform/window_messages.h"
 #include "sources/source_list.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <optional>
 #include <thread>
@@ -30,6 +34,9 @@ struct LoaderSignal {
     std::mutex mutex;
     std::condition_variable condition;
     std::atomic<bool> loadRequest{false};
+    std::atomic<bool> refinementRequest{false};
+    int32_t refinementIndex = -1;  // guarded by mutex
+    RefinementSize refinementSize; // guarded by mutex
 };
 
 struct PrefetchSignal {
@@ -83,7 +90,8 @@ bool StillCurrent(int32_t index, uint64_t generation) {
 // Stores an image into the slot when it still belongs to the current position, and tells the window.
 // The check and the store happen under the slot lock, so a store never follows a reset of the slot by
 // a source change that the check did not see.
-bool Publish(int32_t index, uint64_t generation, const decode::DecodedImage& image, bool preview) {
+bool Publish(int32_t index, uint64_t generation, const decode::DecodedImage& image, bool preview,
+             LoadFailure failure = LoadFailure::None) {
     ImageSlot& slot = CurrentImageSlot();
     decode::DecodedImage previous;
     {
@@ -95,6 +103,7 @@ bool Publish(int32_t index, uint64_t generation, const decode::DecodedImage& ima
         slot.image = image;
         slot.index = index;
         slot.preview = preview;
+        slot.failure = failure;
         ++slot.publications;
         IsPreviewShown.store(preview);
     }
@@ -109,6 +118,43 @@ void ServeAgainUnlessPublished(int32_t index, uint64_t generation, const decode:
     if (!Publish(index, generation, image, false)) {
         RequestLoad();
     }
+}
+
+// Decodes an item so that its raster covers width x height (the smallest reduction that still does,
+// where the decoder can choose one).
+bool DecodeItemCovering(const std::string& path, uint32_t width, uint32_t height,
+                        decode::DecodedImage& image) {
+    const LoaderHooks& hooks = GetLoaderHooks();
+    bool decoded = false;
+    if (sources::IsPdfPagePath(path)) {
+        decoded = hooks.renderPdfPage && hooks.renderPdfPage(path, width, height, image);
+    } else if (sources::IsContainerItem(path)) {
+        decoded = hooks.decodeArchiveEntry && hooks.decodeArchiveEntry(path, width, height, true, image);
+    } else {
+        decoded = decode::LoadImageFile(path, width, height, true, image);
+    }
+    return decoded && decode::IsValidImage(image);
+}
+
+// The current item's full decode. A plain JPEG file whose source size the preview told is decoded to
+// cover its size fitted to the screen (never enlarged): a raster bounded by the screen would be drawn
+// enlarged, and soft, in a window as large as the screen. Everything else is bounded by the screen.
+bool DecodeCurrentItem(const std::string& path, const decode::DecodedImage* preview,
+                       decode::DecodedImage& image) {
+    const uint32_t screenWidth = ScreenWidth.load();
+    const uint32_t screenHeight = ScreenHeight.load();
+    if (preview != nullptr && preview->sourceWidth != 0 && preview->sourceHeight != 0 &&
+        !sources::IsContainerItem(path) &&
+        decode::ExtensionsOf(decode::ExtensionFamily::Jpeg).contains(decode::GetLowerExtension(path))) {
+        const float fit =
+            std::min(static_cast<float>(screenWidth) / static_cast<float>(preview->sourceWidth),
+                     static_cast<float>(screenHeight) / static_cast<float>(preview->sourceHeight));
+        const RefinementSize fitted = NeededRasterSize(preview->sourceWidth, preview->sourceHeight, fit);
+        if (DecodeItemCovering(path, fitted.width, fitted.height, image)) {
+            return true;
+        }
+    }
+    return DecodeFullItem(path, screenWidth, screenHeight, image);
 }
 
 // One request of the loader thread: the item at CurrentIndex from the image cache, else its preview
@@ -138,6 +184,16 @@ void ServeCurrentItem() {
     }
 
     std::optional<decode::DecodedImage> preview = LookupCache(PreviewCache(), index, path);
+    // An item that already failed in this list is not decoded again: its kept preview is final, or the
+    // window hears why nothing can be shown.
+    if (const LoadFailure known = FailedItemList().Lookup(path, generation); known != LoadFailure::None) {
+        if (preview && decode::IsValidImage(*preview)) {
+            ServeAgainUnlessPublished(index, generation, *preview);
+        } else {
+            Publish(index, generation, {}, false, known);
+        }
+        return;
+    }
     // Archive entries and PDF pages have no quick preview.
     if (!preview && !sources::IsContainerItem(path)) {
         decode::DecodedImage quick;
@@ -152,27 +208,70 @@ void ServeCurrentItem() {
         RequestLoad();
         return;
     }
-    if (preview && decode::IsValidImage(*preview)) {
+    const bool previewShown = preview && decode::IsValidImage(*preview);
+    platform::TraceSinceProcessStart("first preview decoded");
+    if (previewShown) {
         Publish(index, generation, *preview, true);
     }
 
     decode::DecodedImage full;
-    const bool decoded = DecodeFullItem(path, ScreenWidth.load(), ScreenHeight.load(), full);
+    const bool decoded = DecodeCurrentItem(path, previewShown ? &*preview : nullptr, full);
+    platform::TraceSinceProcessStart("first full decode done");
     if (!StillCurrent(index, generation)) {
         RequestLoad();
         return;
     }
     if (!decoded) {
-        // The preview (or the previous image) stays, but no full decode runs any more: the prefetcher
-        // must not wait for one.
-        IsPreviewShown.store(false);
-        // Nothing will arrive for this page turn: end its wait, or an unreadable item would ignore
-        // every further step.
-        sources::NavigationPending.store(false);
+        // The item's own preview is the best picture there is and becomes final; without one the
+        // window is told why nothing can be shown (the previous picture must not stay under this
+        // item's name). Either publication ends the page turn's wait on the window thread, and no full
+        // decode runs any more for the prefetcher to wait for.
+        if (previewShown) {
+            ServeAgainUnlessPublished(index, generation, *preview);
+            return;
+        }
+        const LoadFailure failure = DescribeLoadFailure(path);
+        FailedItemList().Remember(path, generation, failure);
+        Publish(index, generation, {}, false, failure);
         return;
     }
     UpdateCacheCapacity(full.width, full.height);
     ServeAgainUnlessPublished(index, generation, full);
+}
+
+// The sharper raster the window asked for, decoded to cover the size it draws the image at. Dropped
+// when the user has moved on or the slot already holds as many pixels.
+void ServeRefinement() {
+    LoaderSignal& state = LoaderState();
+    int32_t index = -1;
+    RefinementSize wanted;
+    {
+        std::lock_guard lock(state.mutex);
+        index = state.refinementIndex;
+        wanted = state.refinementSize;
+    }
+    const uint64_t generation = CacheGeneration();
+    const std::string path = sources::CopyItemPath(index);
+    if (path.empty() || !StillCurrent(index, generation)) {
+        return;
+    }
+    const RefinementSize target = WithinMemoryBudget(
+        wanted, std::clamp(platform::AvailablePhysicalMemory() / 10u * 3u, kMinCacheBudget, kMaxCacheBudget));
+    const auto slotPixels = [index] {
+        ImageSlot& slot = CurrentImageSlot();
+        std::lock_guard lock(slot.mutex);
+        return slot.index == index && !slot.preview ? uint64_t{slot.image.width} * slot.image.height : 0;
+    };
+    const uint64_t before = slotPixels();
+    if (before == 0 || before >= uint64_t{target.width} * target.height) {
+        return;
+    }
+    decode::DecodedImage sharper;
+    if (!DecodeItemCovering(path, target.width, target.height, sharper) || !StillCurrent(index, generation) ||
+        uint64_t{sharper.width} * sharper.height <= slotPixels()) {
+        return;
+    }
+    Publish(index, generation, sharper, false);
 }
 
 void LoaderThread() {
@@ -180,15 +279,19 @@ void LoaderThread() {
     for (;;) {
         {
             std::unique_lock lock(state.mutex);
-            state.condition.wait(lock, [&] { return state.loadRequest.load() || !Running.load(); });
+            state.condition.wait(lock, [&] {
+                return state.loadRequest.load() || state.refinementRequest.load() || !Running.load();
+            });
         }
         if (!Running.load()) {
             return;
         }
-        if (!state.loadRequest.exchange(false)) {
-            continue;
+        // A page turn comes before a sharper copy of the page being left.
+        if (state.loadRequest.exchange(false)) {
+            ServeCurrentItem();
+        } else if (state.refinementRequest.exchange(false)) {
+            ServeRefinement();
         }
-        ServeCurrentItem();
     }
 }
 
@@ -210,12 +313,15 @@ void RunPrefetchPass() {
         }
         const uint64_t generation = CacheGeneration();
         std::string path = sources::CopyItemPath(index); // empty past the end of the list
-        if (path.empty() || IsCached(ImageCache(), index, path)) {
+        if (path.empty() || IsCached(ImageCache(), index, path) ||
+            FailedItemList().Lookup(path, generation) != LoadFailure::None) {
             continue;
         }
         decode::DecodedImage image;
         if (!DecodeFullItem(path, ScreenWidth.load(), ScreenHeight.load(), image)) {
-            continue; // tried again in a later pass
+            // Remembered for this list, so that a corrupt neighbour is not decoded on every pass.
+            FailedItemList().Remember(path, generation, DescribeLoadFailure(path));
+            continue;
         }
         const int32_t current = sources::CurrentIndex.load();
         if (InsertIntoCache(ImageCache(), index, std::move(path), image, generation, current,
@@ -317,7 +423,41 @@ void ClearCurrentImage() {
     slot.image = decode::DecodedImage{};
     slot.index = -1;
     slot.preview = false;
+    slot.failure = LoadFailure::None;
     IsPreviewShown.store(false);
+}
+
+RefinementSize NeededRasterSize(uint32_t sourceWidth, uint32_t sourceHeight, float scale) {
+    if (!(scale < 1.0f)) {
+        return {sourceWidth, sourceHeight};
+    }
+    const auto scaled = [scale](uint32_t length) {
+        return std::max<uint32_t>(
+            1, static_cast<uint32_t>(std::ceil(static_cast<double>(length) * scale - 1e-3)));
+    };
+    return {std::min(sourceWidth, scaled(sourceWidth)), std::min(sourceHeight, scaled(sourceHeight))};
+}
+
+RefinementSize WithinMemoryBudget(RefinementSize wanted, uint64_t budgetBytes) {
+    const uint64_t bytes = uint64_t{wanted.width} * wanted.height * 4u;
+    if (bytes <= budgetBytes || bytes == 0) {
+        return wanted;
+    }
+    const double shrink = std::sqrt(static_cast<double>(budgetBytes) / static_cast<double>(bytes));
+    RefinementSize within{std::max<uint32_t>(1, static_cast<uint32_t>(wanted.width * shrink)),
+                          std::max<uint32_t>(1, static_cast<uint32_t>(wanted.height * shrink))};
+    return within;
+}
+
+void RequestRefinement(int32_t index, uint32_t width, uint32_t height) {
+    LoaderSignal& state = LoaderState();
+    {
+        std::lock_guard lock(state.mutex);
+        state.refinementIndex = index;
+        state.refinementSize = {width, height};
+        state.refinementRequest.store(true);
+    }
+    state.condition.notify_one();
 }
 
 void RequestLoad() {

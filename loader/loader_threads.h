@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decode/decoded_image.h"
+#include "loader/load_failure.h"
 
 #include <atomic>
 #include <cstdint>
@@ -81,7 +82,10 @@ struct ImageSlot {
     decode::DecodedImage image; // guarded by mutex, like every field below
     int32_t index = -1;         // the list position the image belongs to
     bool preview = false;       // a quick preview; the full image follows
-    uint64_t publications = 0;  // counts the stores, so a reader can tell a new image from one it has
+    // Set with an empty image when the item at `index` cannot be shown; the window then says why
+    // instead of leaving the previous picture under the new item's name.
+    LoadFailure failure = LoadFailure::None;
+    uint64_t publications = 0; // counts the stores, so a reader can tell a new image from one it has
 };
 
 ImageSlot& CurrentImageSlot();
@@ -95,6 +99,24 @@ void RequestLoad();
 // Wakes the prefetcher for a pass around CurrentIndex. With RequestLoad, and when the slider is
 // released.
 void WakePrefetch();
+// A raster size in pixels.
+struct RefinementSize {
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+// The raster size that shows a picture of sourceWidth x sourceHeight drawn at `scale` screen pixels per
+// source pixel without blur: the source size scaled down (never up), rounded up.
+RefinementSize NeededRasterSize(uint32_t sourceWidth, uint32_t sourceHeight, float scale);
+// `wanted` shrunk, keeping its aspect, until a 32-bit raster of it fits `budgetBytes`.
+RefinementSize WithinMemoryBudget(RefinementSize wanted, uint64_t budgetBytes);
+
+// Asks the loader thread to decode the item at `index` again, in the background, so that its raster
+// covers width x height (bounded by the memory budget: 3/10 of the available memory within
+// 200 MiB..2 GiB). The result replaces the image in the slot, like a full image replaces its preview,
+// when it is still current and larger than what the slot holds. UI thread.
+void RequestRefinement(int32_t index, uint32_t width, uint32_t height);
+
 // Asks the information thread to gather the item `path` at list position `index`.
 void RequestInfo(const std::string& path, int32_t index);
 
@@ -106,7 +128,8 @@ bool DecodeFullItem(const std::string& path, uint32_t maxWidth, uint32_t maxHeig
 
 // One pass of the prefetcher on the calling thread (the prefetch thread's work after each wake-up): the
 // neighbours of CurrentIndex in BuildPrefetchOrder's order, each decoded like DecodeFullItem into the
-// image cache unless already there, until the pass is done, Running is cleared or the user moves.
+// image cache unless already there or already failed in this list (FailedItemList), until the pass is
+// done, Running is cleared or the user moves.
 void RunPrefetchPass();
 
 // Starts the loader, then the prefetch, then (unless it runs) the information thread, with full

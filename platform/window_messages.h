@@ -16,11 +16,14 @@ enum class WindowMessage {
 using WindowMessageSink = std::function<void(WindowMessage)>;
 
 // Posts a message to the main window from any thread. Without a sink (no window yet, or after
-// shutdown) the message is dropped. The sink must itself be thread-safe: the window installs one that
-// queues an event for its own thread; tests install a queue they read.
+// shutdown) the message is dropped. The sink is called under the sink lock: it must be quick, must not
+// wait for another thread and must not post or replace the sink itself (the window's queues an event
+// for its own thread; tests append to a queue they read).
 void PostToWindow(WindowMessage message);
 
-// Installs or removes (empty function) the sink. Not to be called while background threads post.
+// Installs or removes (empty function) the sink, from any thread. It waits for posts in progress, so
+// after it returns the previous sink is never called again: a receiver may go away right after
+// removing its sink, whatever the background threads are doing.
 void SetWindowMessageSink(WindowMessageSink sink);
 
 } // namespace platform

@@ -38,6 +38,20 @@ bool IsListableFile(const std::string& folder, const dirent& entry) {
     return S_ISREG(info.st_mode);
 }
 
+// The folder a path names, without trailing "/" ("" for the root), or nothing when it names no
+// folder. Links to folders count as folders.
+std::optional<std::string> FolderNamedBy(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return std::nullopt;
+    }
+    std::string folder = path;
+    while (!folder.empty() && folder.back() == '/') {
+        folder.pop_back();
+    }
+    return folder;
+}
+
 } // namespace
 
 SplitPath SplitItemPath(std::string_view path) {
@@ -177,7 +191,8 @@ std::optional<std::vector<ItemPath>> ListImageFolder(const std::string& folder) 
 
 void OpenPath(const std::string& path) {
     const SourceHooks& hooks = Hooks();
-    const std::string ext = decode::GetLowerExtension(path);
+    const std::optional<std::string> folderPath = FolderNamedBy(path);
+    const std::string ext = folderPath ? std::string() : decode::GetLowerExtension(path);
     if (decode::IsArchiveExtension(ext)) {
         CallHook(hooks.openArchive, path, std::string());
         return;
@@ -198,12 +213,13 @@ void OpenPath(const std::string& path) {
     CallHook(hooks.stopWelcomeScreen);
     CallHook(hooks.stopAnimation);
 
-    // A backslash is part of a file name here; only "/" separates folders.
+    // A backslash is part of a file name here; only "/" separates folders. A folder opens at its first
+    // image in the sort order.
     const size_t separator = path.rfind('/');
-    if (separator == std::string::npos) {
+    if (!folderPath && separator == std::string::npos) {
         return;
     }
-    const std::string folder = path.substr(0, separator);
+    const std::string folder = folderPath ? *folderPath : path.substr(0, separator);
 
     ResetSource();
     // The folder is read with no lock held; the list is empty and nothing is current meanwhile.
@@ -215,7 +231,7 @@ void OpenPath(const std::string& path) {
     // copy an item of the unsorted listing, which that index will not name once the list is sorted.
     SortItemPaths(*items, SortMode.load());
     ReplaceSourceList(std::move(*items));
-    SelectItem(path, 0);
+    SelectItem(folderPath ? std::string_view() : std::string_view(path), 0);
 
     CallHook(hooks.resetView);
     CallHook(hooks.cancelBatch);

@@ -56,8 +56,8 @@ inline std::atomic<int32_t> CurrentIndex{-1};
 // Direction of the last move, +1 or -1; orders the prefetch.
 inline std::atomic<int32_t> NavigationDirection{1};
 // A page turn waits for its first image: set by the step commands, cleared by the UI thread when an
-// image arrives. Whoever gives up on the current item (its decode failed, so no image will come) must
-// clear it too, or the steps would stay blocked on an unreadable file.
+// image, or the news that none can be shown, arrives for the item that is still current (so a result
+// of an item the user has left never lets a second turn slip through).
 inline std::atomic<bool> NavigationPending{false};
 // Order applied after every listing (see sort_orders.h); not persisted.
 inline std::atomic<uint32_t> SortMode{0};
@@ -145,7 +145,8 @@ ListFolderFiles(const std::string& folder, const std::function<bool(const std::s
 // The image files of one folder (by extension), unsorted and not recursive, as ListFolderFiles gives them.
 std::optional<std::vector<ItemPath>> ListImageFolder(const std::string& folder);
 
-// Opens whatever `path` names, by its extension: an archive, a PDF document, or an image whose folder
+// Opens whatever `path` names: a folder (with or without a trailing "/") becomes the list with its first
+// image current; otherwise by the extension an archive, a PDF document, or an image whose folder
 // becomes the list (sorted by SortMode, the opened image current). UI thread only.
 void OpenPath(const std::string& path);
 

@@ -109,6 +109,23 @@ void PaintMessageBox(QPainter& painter, const std::string& text, view::MessageSl
     block.Draw(painter, ToQRect(geometry->text), LineAlignment::Leading);
 }
 
+// The failure notice: its lines centred in a box in the middle of the render area.
+void PaintFailureNotice(QPainter& painter, const OverlayPaintInput& input) {
+    const TextBlock block(input.failureText, MessageFont(input.windowDpi),
+                          MessageTextWidth(input.renderWidth, input.windowDpi));
+    const QSizeF size = block.Size();
+    const qreal padding = view::Dip(2 * kMessagePadding, input.windowDpi);
+    const QRectF text((input.renderWidth - size.width()) / 2, (input.renderHeight - size.height()) / 2,
+                      size.width(), size.height());
+    const qreal radius = view::Dip(8, input.windowDpi);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ToQColor({0.1f, 0.1f, 0.1f, kMessageBoxOpacity}));
+    painter.drawRoundedRect(text.adjusted(-padding, -padding, padding, padding), radius, radius);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(ToQColor({1, 1, 1, 1}));
+    block.Draw(painter, text, LineAlignment::Centred);
+}
+
 } // namespace
 
 QFont OverlayFont(float pixelSize) {
@@ -199,6 +216,9 @@ void PaintMessages(QPainter& painter, const OverlayPaintInput& input) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
+    if (!input.failureText.empty()) {
+        PaintFailureNotice(painter, input);
+    }
     if (!input.messageText.empty()) {
         PaintMessageBox(painter, input.messageText, view::MessageSlot::Timed,
                         std::clamp(input.messageAlpha, 0.0f, 1.0f), input);

@@ -39,7 +39,8 @@ bool WelcomeButtonHitTest(float x, float y, float renderWidth, float renderHeigh
 
 // The welcome screen (glow, line, sparkles) when input.showWelcome; drawn as the frame's content.
 void PaintWelcome(QPainter& painter, const OverlayPaintInput& input);
-// The timed message at the top, then the first-image and last-image notices below it.
+// The failure notice in the middle, the timed message at the top, then the first-image and last-image
+// notices below it.
 void PaintMessages(QPainter& painter, const OverlayPaintInput& input);
 // PaintWelcome, then PaintMessages, for a frame with nothing drawn between them.
 void PaintOverlays(QPainter& painter, const OverlayPaintInput& input);

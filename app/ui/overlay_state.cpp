@@ -5,7 +5,8 @@
 namespace app {
 
 bool WelcomeInteractive(const WelcomeConditions& conditions) {
-    return !conditions.hasImage && !conditions.dualView && !conditions.webtoonMode;
+    return !conditions.hasImage && !conditions.dualView && !conditions.webtoonMode &&
+           !conditions.failureShown;
 }
 
 bool WelcomeDrawn(const WelcomeConditions& conditions) {
@@ -91,6 +92,7 @@ OverlayPaintInput PrepareOverlayFrame(OverlayState& state, const OverlayFrameCon
     }
     input.firstImageNotice = state.edgeNotices.firstImageNotice;
     input.lastImageNotice = state.edgeNotices.lastImageNotice;
+    input.failureText = state.failureNotice;
     input.showWelcome = context.welcomeDrawn;
     if (input.showWelcome) {
         // The phase moves with the frames drawn, so it stands still while the welcome screen is hidden.

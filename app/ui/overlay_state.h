@@ -31,7 +31,7 @@
 namespace app {
 
 struct WelcomeState {
-    std::string welcomeText = platform::Settings{}.welcomeMsg; // the setting "WelcomeMsg"
+    std::string welcomeText = platform::Settings{}.welcomeMsg; // the setting "WelcomeMsg", as loaded
     float welcomePhase = 0;                                    // radians, [0, 2π]
     bool welcomeHover = false;                                 // the cursor is over the button area
     bool welcomeTimerActive = false;                           // timer 103 runs
@@ -41,6 +41,9 @@ struct OverlayState {
     view::MessageState message;
     view::EdgeNoticeState edgeNotices;
     WelcomeState welcome;
+    // The centred notice of an item that cannot be shown (title, file name, reason, one per line);
+    // empty while none is shown. It stays until an image arrives.
+    std::string failureNotice;
 };
 
 // What one frame of the overlays draws, in drawing units of the render surface.
@@ -56,7 +59,8 @@ struct OverlayPaintInput {
     std::string welcomeText;
     float welcomePhase = 0;
     bool welcomeHover = false;
-    float titleOffset = 0; // the pinned title bar's height outside full screen, else 0
+    float titleOffset = 0;   // the pinned title bar's height outside full screen, else 0
+    std::string failureText; // the failure notice, drawn centred; empty: none
 };
 
 // What decides whether the welcome screen shows.
@@ -66,9 +70,11 @@ struct WelcomeConditions {
     bool webtoonMode = false;
     bool loadPending = false;
     bool sourceListEmpty = true;
+    bool failureShown = false; // the failure notice takes the welcome screen's place
 };
 
-// The welcome button answers the pointer while no image is shown and neither layout is on.
+// The welcome button answers the pointer while no image or failure notice is shown and neither layout
+// is on.
 bool WelcomeInteractive(const WelcomeConditions& conditions);
 // It is drawn only when, in addition, nothing is loading and the source list is empty.
 bool WelcomeDrawn(const WelcomeConditions& conditions);

@@ -22,9 +22,9 @@ private:
     WindowMessage message;
 };
 
-// Makes PostToWindow queue a WindowMessageEvent for `receiver`, from any thread. The receiver must
-// outlive the sink: call RemoveQtWindowMessageSink before destroying it (and after the posting threads
-// have stopped). Events already queued are discarded by Qt with the receiver.
+// Makes PostToWindow queue a WindowMessageEvent for `receiver`, from any thread. The receiver calls
+// RemoveQtWindowMessageSink in its destructor; from then on no post reaches it, even while background
+// threads still run. Events already queued are discarded by Qt with the receiver.
 void InstallQtWindowMessageSink(QObject* receiver);
 void RemoveQtWindowMessageSink();
 

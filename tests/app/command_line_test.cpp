@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/open_failure.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,21 @@ TEST(JoinArguments, QuotesArgumentsWithBlanksSoTheyParseBack) {
     const char* spaced[] = {"skimora", "/a b/c.jpg"};
     EXPECT_EQ(ParseCommandLine(app::JoinArguments(2, spaced)).path, "/a b/c.jpg");
     EXPECT_EQ(app::JoinArguments(1, argv), "");
+}
+
+TEST(AbsolutePath, RelativePathsJoinTheWorkingDirectoryAndLoseDotSteps) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"photo.jpg", "/home/u/photo.jpg"},
+        {"./a/b.jpg", "/home/u/a/b.jpg"},
+        {"../x.png", "/home/x.png"},
+        {"Pictures", "/home/u/Pictures"},
+        {"Pictures/", "/home/u/Pictures/"},
+        {"/abs//y.jpg", "/abs/y.jpg"},
+        {"", ""},
+    };
+    for (const auto& [typed, absolute] : cases) {
+        EXPECT_EQ(app::AbsolutePath(typed, "/home/u"), absolute) << typed;
+    }
 }
 
 } // namespace

@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <signal.h>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -112,7 +115,10 @@ std::vector<std::string> ChildEnvironment(const std::string& configHome) {
     return environment;
 }
 
-pid_t SpawnSkimora(std::vector<std::string> arguments, std::vector<std::string> environment) {
+// Starts skimora with `arguments`; in `workingDirectory` and with its standard error written to
+// `errorFile` when they are given.
+pid_t SpawnSkimora(std::vector<std::string> arguments, std::vector<std::string> environment,
+                   const std::string& workingDirectory = {}, const std::string& errorFile = {}) {
     const std::string program = std::string(SKIMORA_BIN_DIR) + "/skimora";
     std::vector<char*> environmentPointers;
     for (std::string& variable : environment) {
@@ -125,12 +131,19 @@ pid_t SpawnSkimora(std::vector<std::string> arguments, std::vector<std::string> 
         argumentPointers.push_back(argument.data());
     }
     argumentPointers.push_back(nullptr);
-    pid_t child = 0;
-    if (::posix_spawn(&child, program.c_str(), nullptr, nullptr, argumentPointers.data(),
-                      environmentPointers.data()) != 0) {
-        return 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!workingDirectory.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
     }
-    return child;
+    if (!errorFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    pid_t child = 0;
+    const int result = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argumentPointers.data(),
+                                     environmentPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return result == 0 ? child : 0;
 }
 
 // Runs an xdotool command line; its standard output without the final newline.
@@ -447,4 +460,121 @@ TEST(SkimoraExecutable, ShowsAHeifPictureNamedOnTheCommandLine) {
     EXPECT_TRUE(matches(pixel)) << "the window's centre shows " << std::hex << pixel;
     RequestClose(display.get(), *window);
     EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
+}
+
+namespace {
+
+// The count of near-white pixels in the middle third of the window: the centred failure notice's text.
+int BrightPixelsInTheMiddle(Display* display, Window window) {
+    XWindowAttributes attributes{};
+    if (XGetWindowAttributes(display, window, &attributes) == 0 || attributes.width < 3 ||
+        attributes.height < 3) {
+        return 0;
+    }
+    const int width = attributes.width / 3;
+    const int height = attributes.height / 3;
+    XImage* image = XGetImage(display, window, width, height, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (image == nullptr) {
+        return 0;
+    }
+    int bright = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            bright += ((pixel >> 16) & 0xFF) > 200 && ((pixel >> 8) & 0xFF) > 200 && (pixel & 0xFF) > 200;
+        }
+    }
+    XDestroyImage(image);
+    return bright;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream stream(path);
+    std::stringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+// Paths as people type them: folders with and without the slash, relative paths, and what cannot be
+// opened (told on standard error and in the window, never a silent welcome screen).
+TEST(SkimoraExecutable, EndToEndPathsAsTypedAndWhatCannotBeOpened) {
+    std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
+    if (!display) {
+        GTEST_SKIP() << "no X display";
+    }
+    if (Xdotool("version").empty()) {
+        GTEST_SKIP() << "xdotool is not installed";
+    }
+    testing_support::TemporaryDirectory folder;
+    const auto image = testing_support::EncodeJpeg(64, 48, [](uint32_t, uint32_t) {
+        return testing_support::Rgb{90, 90, 90};
+    });
+    folder.Write("album/b.jpg", image);
+    folder.Write("album/a.jpg", image);
+    folder.Write("album/c.jpg", image);
+    folder.Write("broken/x.jpg", std::string(300, '\x55'));
+    const std::string root = folder.Path().string();
+
+    struct Case {
+        std::string argument;
+        std::string title;   // a title the window reaches
+        std::string error;   // the standard-error line, empty for none
+        bool notice = false; // the centred failure notice is drawn
+    };
+    const Case cases[] = {
+        {"album", "album/a.jpg [1/3] - 스키모라", "", false},
+        {root + "/album/", "album/a.jpg [1/3] - 스키모라", "", false},
+        {"./album/b.jpg", "album/b.jpg [2/3] - 스키모라", "", false},
+        {"missing.jpg", "missing.jpg - 스키모라",
+         "skimora: cannot open " + root + "/missing.jpg: no such file or directory\n", true},
+        {"broken/x.jpg", "broken/x.jpg [1/1] - 스키모라",
+         "skimora: cannot open " + root + "/broken/x.jpg: the image cannot be decoded\n", true},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.argument);
+        const std::string errors = folder.File("stderr.txt");
+        const pid_t child =
+            SpawnSkimora({test.argument}, ChildEnvironment(folder.File("config")), root, errors);
+        ASSERT_NE(child, 0);
+        std::string window;
+        for (int i = 0; i < 600 && window.empty(); ++i) {
+            window = Xdotool("search --name '스키모라'");
+            if (window.empty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
+        window = window.substr(0, window.find('\n'));
+        ASSERT_FALSE(window.empty());
+        EXPECT_EQ(WaitForTitle(window, test.title), test.title);
+        if (!test.error.empty()) {
+            std::string written;
+            for (int i = 0; i < 400 && written.find("cannot open") == std::string::npos; ++i) {
+                written = ReadText(errors);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            // Exactly one line says so (Qt may write its own notes beside it).
+            const size_t found = written.find(test.error);
+            EXPECT_NE(found, std::string::npos) << written;
+            EXPECT_EQ(written.find("cannot open", found + test.error.size()), std::string::npos) << written;
+        }
+        const Window handle = static_cast<Window>(std::stoul(window));
+        int bright = 0;
+        for (int i = 0; i < 100 && test.notice && bright == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            bright = BrightPixelsInTheMiddle(display.get(), handle);
+        }
+        if (test.notice) {
+            EXPECT_GT(bright, 20);
+        } else {
+            EXPECT_EQ(BrightPixelsInTheMiddle(display.get(), handle), 0);
+        }
+        RequestClose(display.get(), handle);
+        EXPECT_EQ(WaitForExit(child), std::optional<int>(0));
+        if (test.error.empty()) {
+            EXPECT_EQ(ReadText(errors).find("cannot open"), std::string::npos);
+        }
+    }
 }

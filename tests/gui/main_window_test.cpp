@@ -297,7 +297,7 @@ TEST_F(MainWindowTest, TitleNamesFolderFilePositionAndTheWheelTurnsPages) {
     EXPECT_EQ(Title(), "cats/b.jpg [2/3] - 스키모라");
 }
 
-TEST_F(MainWindowTest, AnUnreadableItemDoesNotBlockTheNextTurn) {
+TEST_F(MainWindowTest, AnUnreadableItemIsNamedWithoutAStalePictureAndDoesNotBlockTheNextTurn) {
     const std::string first = folder.Write(
         "set/1.jpg", testing_support::EncodeJpeg(16, 16, [](uint32_t, uint32_t) { return Rgb{}; }));
     folder.Write("set/2.jpg", std::string(500, '\x55'));
@@ -307,9 +307,13 @@ TEST_F(MainWindowTest, AnUnreadableItemDoesNotBlockTheNextTurn) {
     Wheel(-120);
     EXPECT_EQ(Title(), "set/2.jpg [2/3] - 스키모라");
     ASSERT_TRUE(WaitFor([] { return !sources::NavigationPending; }));
-    EXPECT_TRUE(window->GetCanvas().HasImage()); // the previous image stays
+    EXPECT_FALSE(window->GetCanvas().HasImage()); // the previous image does not pose as this one
+    EXPECT_EQ(window->FailureNotice(),
+              "이미지를 열 수 없습니다\n2.jpg\n손상되었거나 디코딩할 수 없는 이미지입니다");
     Wheel(-120);
     EXPECT_EQ(Title(), "set/3.jpg [3/3] - 스키모라");
+    ASSERT_TRUE(WaitFor([this] { return window->GetCanvas().HasImage(); }));
+    EXPECT_EQ(window->FailureNotice(), "");
 }
 
 TEST_F(MainWindowTest, CtrlWheelZoomsInsteadOfTurning) {
@@ -375,7 +379,7 @@ TEST_F(MainWindowTest, AWheelTurnOverAnEmptyWindowOpensTheFileDialogOnce) {
     const std::string path = folder.Write(
         "pick/x.jpg", testing_support::EncodeJpeg(16, 16, [](uint32_t, uint32_t) { return Rgb{}; }));
     int asked = 0;
-    window->SetFileChooser([&] {
+    window->SetFileChooser([&](const std::string&) {
         ++asked;
         // The dialog pumps events: a second request meanwhile must not open another one.
         window->ShowOpenFileDialog();

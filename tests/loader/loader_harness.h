@@ -8,6 +8,7 @@
 #include "platform/window_messages.h"
 #include "sources/source_list.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -28,6 +29,7 @@ struct Received {
     uint32_t height = 0;
     const uint8_t* pixels = nullptr;
     uint64_t publication = 0;
+    loader::LoadFailure failure = loader::LoadFailure::None;
 };
 
 // Queues every posted message for the test. Create it before the threads start and destroy it after
@@ -77,6 +79,7 @@ private:
             item.height = slot.image.height;
             item.pixels = slot.image.pixels.get();
             item.publication = slot.publications;
+            item.failure = slot.failure;
         }
         {
             std::lock_guard lock(mutex);
@@ -160,6 +163,25 @@ inline Size DecodedSize(const std::string& path, uint32_t maxWidth, uint32_t max
         return {};
     }
     return {image.width, image.height};
+}
+
+// The sizes a full image of `path` may have on a screen of maxWidth x maxHeight: the screen-bounded
+// decode (prefetched neighbours), and for a JPEG loaded as the current item, the decode covering its
+// size fitted to the screen.
+inline std::vector<Size> FullImageSizes(const std::string& path, uint32_t maxWidth, uint32_t maxHeight) {
+    std::vector<Size> sizes = {DecodedSize(path, maxWidth, maxHeight)};
+    decode::DecodedImage preview;
+    if (decode::GetLowerExtension(path) == "jpg" && decode::LoadImageFile(path, 320, 320, false, preview)) {
+        const float fit = std::min(static_cast<float>(maxWidth) / static_cast<float>(preview.sourceWidth),
+                                   static_cast<float>(maxHeight) / static_cast<float>(preview.sourceHeight));
+        const loader::RefinementSize fitted =
+            loader::NeededRasterSize(preview.sourceWidth, preview.sourceHeight, fit);
+        decode::DecodedImage covering;
+        if (decode::LoadImageFile(path, fitted.width, fitted.height, true, covering)) {
+            sizes.push_back({covering.width, covering.height});
+        }
+    }
+    return sizes;
 }
 
 // Bounded polling for states that produce no message.

@@ -97,6 +97,17 @@ TEST(OpenPath, ListsTheImagesOfTheFolderAndSelectsTheOpenedOne) {
     ASSERT_FALSE(Listed().empty());
     EXPECT_EQ(Listed()[0], dir + "//.hidden.png");
     EXPECT_EQ(sources::CurrentIndex.load(), 2);
+
+    // A folder, with or without its trailing slashes, opens itself at its first image.
+    for (const std::string& named : {dir, dir + "/", dir + "//"}) {
+        sources::OpenPath(dir + "/b.jpg");
+        sources::OpenPath(named);
+        EXPECT_EQ(Listed(), expected) << named;
+        EXPECT_EQ(sources::CurrentIndex.load(), 0) << named;
+    }
+    sources::OpenPath(dir + "/linked-folder.png"); // a link to a folder is a folder, whatever its name
+    EXPECT_EQ(Listed(), std::vector<std::string>{dir + "/linked-folder.png/inner.jpg"});
+    EXPECT_EQ(sources::CurrentIndex.load(), 0);
 }
 
 TEST(OpenPath, DispatchesContainersAndLeavesTheListAloneWithoutAFolder) {
