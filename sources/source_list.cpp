@@ -1,6 +1,7 @@
 #include "sources/source_list.h"
 
 #include "decode/format_registry.h"
+#include "sources/pdf/pdf_document.h"
 #include "sources/sort_orders.h"
 
 #include <dirent.h>
@@ -203,6 +204,7 @@ void OpenPath(const std::string& path) {
     }
 
     CallHook(hooks.closeArchives);
+    ClosePageDocument(); // the previous PDF document's bytes are not kept behind a folder
     if (hooks.isWebtoonMode && hooks.isWebtoonMode()) {
         CallHook(hooks.cancelBatch);
         CallHook(hooks.closeBatchDocument);
