@@ -7,6 +7,7 @@
 #include <FreeImage.h>
 
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -52,9 +53,41 @@ bool PsdHeaderWithinCaps(const uint8_t* bytes, size_t size) {
     return size >= 26 && WithinCaps(ReadBigEndian32(bytes + 18), ReadBigEndian32(bytes + 14));
 }
 
+// Whether the attribute list of an OpenEXR header ends inside the data. The library behind FreeImage's
+// reader keeps reading a header cut short for ever, so such files never reach it.
+bool ExrHeaderComplete(const uint8_t* bytes, size_t size) {
+    size_t position = 8; // magic number and version
+    const auto skipString = [&]() {
+        const void* end = position < size ? std::memchr(bytes + position, 0, size - position) : nullptr;
+        if (end == nullptr) {
+            return false;
+        }
+        position = static_cast<size_t>(static_cast<const uint8_t*>(end) - bytes) + 1;
+        return true;
+    };
+    while (position < size) {
+        if (bytes[position] == 0) {
+            return position + 1 < size; // the end of the header, with data after it
+        }
+        if (!skipString() || !skipString() || position + 4 > size) {
+            return false;
+        }
+        const uint32_t length = uint32_t{bytes[position]} | uint32_t{bytes[position + 1]} << 8 |
+                                uint32_t{bytes[position + 2]} << 16 | uint32_t{bytes[position + 3]} << 24;
+        if (length > size - position - 4) {
+            return false;
+        }
+        position += 4 + length;
+    }
+    return false;
+}
+
 bool DeclaredSizeWithinCaps(FREE_IMAGE_FORMAT format, FIMEMORY* memory, const uint8_t* bytes, size_t size) {
     if (format == FIF_PSD) {
         return PsdHeaderWithinCaps(bytes, size);
+    }
+    if (format == FIF_EXR && !ExrHeaderComplete(bytes, size)) {
+        return false;
     }
     if (!FreeImage_FIFSupportsNoPixels(format)) {
         return false; // no way to learn the size before the pixels are allocated
