@@ -124,9 +124,15 @@ bool ExrHeaderComplete(const uint8_t* bytes, size_t size) {
         position += length + 1;
         return true;
     };
+    const bool multiPart = (bytes[5] & 0x10) != 0;
     while (position < size) {
         if (bytes[position] == 0) {
-            return position + 1 < size; // the end of the header, with data after it
+            ++position; // the end of a header
+            // Multi-part files list their headers one after the other, ended by an empty one.
+            if (!multiPart || (position < size && bytes[position] == 0)) {
+                return position + (multiPart ? 1 : 0) < size;
+            }
+            continue;
         }
         std::string_view name;
         std::string_view type;
