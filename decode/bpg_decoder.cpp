@@ -315,9 +315,9 @@ using De265Context = std::unique_ptr<de265_decoder_context, De265Deleter>;
 // returned image until it is destroyed.
 class LayerDecoder {
 public:
-    bool Decode(const uint8_t* data, size_t size, const std::vector<std::pair<size_t, size_t>>& units,
-                uint32_t layer, const HevcHeader& header, uint32_t chromaFormat, uint32_t bitDepth,
-                uint32_t codedWidth, uint32_t codedHeight) {
+    bool Decode(const uint8_t* data, const std::vector<std::pair<size_t, size_t>>& units, uint32_t layer,
+                const HevcHeader& header, uint32_t chromaFormat, uint32_t bitDepth, uint32_t codedWidth,
+                uint32_t codedHeight) {
         context.reset(de265_new_decoder());
         if (!context) {
             return false;
@@ -581,14 +581,13 @@ bool BpgDecoder::DecodeFromBuffer(const uint8_t* bytes, size_t size) {
         return (side + block - 1) / block * block;
     };
     LayerDecoder colour;
-    if (!colour.Decode(bytes + position, header.dataEnd - position, units, 0, colourHeader, chromaFormat,
-                       header.bitDepth, codedSize(colourHeader, header.width),
-                       codedSize(colourHeader, header.height))) {
+    if (!colour.Decode(bytes + position, units, 0, colourHeader, chromaFormat, header.bitDepth,
+                       codedSize(colourHeader, header.width), codedSize(colourHeader, header.height))) {
         return false;
     }
     LayerDecoder alpha;
     if (hasAlphaPlane &&
-        !alpha.Decode(bytes + position, header.dataEnd - position, units, 1, alphaHeader, 0, header.bitDepth,
+        !alpha.Decode(bytes + position, units, 1, alphaHeader, 0, header.bitDepth,
                       codedSize(alphaHeader, header.width), codedSize(alphaHeader, header.height))) {
         return false;
     }

@@ -152,9 +152,12 @@ bool ExrDecoder::DecodeWithTinyExr(const uint8_t* bytes, size_t size) {
     }
     EXRImage image;
     InitEXRImage(&image);
+    // tinyexr frees a half-decoded image itself when a chunk fails, but only the channel planes it
+    // knows of: without the count set in advance they would leak.
+    image.num_channels = header.num_channels;
     if (LoadEXRImageFromMemory(&image, &header, bytes, size, &error) != TINYEXR_SUCCESS) {
+        // Already freed by tinyexr (with the pointers left dangling).
         TraceTinyExrError(error);
-        FreeEXRImage(&image);
         return false;
     }
     const std::unique_ptr<EXRImage, ImageDeleter> imageOwner(&image);

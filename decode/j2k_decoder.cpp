@@ -266,12 +266,30 @@ bool J2kDecoder::Convert(const opj_image_t* image) {
                               component.sgnd != 0);
     };
     const bool sycc = image->color_space == OPJ_CLRSPC_SYCC && colourComponents == 3;
+    bool fullSize = true;
+    for (uint32_t c = 0; c < used; ++c) {
+        fullSize = fullSize && image->comps[c].w == w && image->comps[c].h == h;
+    }
+    const uint32_t gIndex = colourComponents == 3 ? 1 : 0;
+    const uint32_t bIndex = colourComponents == 3 ? 2 : 0;
     for (uint32_t y = 0; y < h; ++y) {
         uint8_t* row = raster.get() + uint64_t{y} * w * 4;
         for (uint32_t x = 0; x < w; ++x) {
-            uint8_t r = sample(0, x, y);
-            uint8_t g = colourComponents == 3 ? sample(1, x, y) : r;
-            uint8_t b = colourComponents == 3 ? sample(2, x, y) : r;
+            uint8_t r;
+            uint8_t g;
+            uint8_t b;
+            if (fullSize) { // the common case, without the resampling arithmetic
+                const uint64_t index = uint64_t{y} * w + x;
+                r = ScaleJ2kSample(image->comps[0].data[index], first.prec, image->comps[0].sgnd != 0);
+                g = ScaleJ2kSample(image->comps[gIndex].data[index], first.prec,
+                                   image->comps[gIndex].sgnd != 0);
+                b = ScaleJ2kSample(image->comps[bIndex].data[index], first.prec,
+                                   image->comps[bIndex].sgnd != 0);
+            } else {
+                r = sample(0, x, y);
+                g = sample(gIndex, x, y);
+                b = sample(bIndex, x, y);
+            }
             if (sycc) {
                 SyccToRgb(r, g, b);
             }

@@ -7,9 +7,14 @@
 #include <cairo.h>
 #include <librsvg/rsvg.h>
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace decode {
@@ -57,6 +62,85 @@ void CapRenderSize(uint32_t& renderWidth, uint32_t& renderHeight) {
     }
 }
 
+bool IsGzip(const uint8_t* bytes, size_t size) {
+    return size >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B;
+}
+
+// Unpacks SVGZ, refusing anything that inflates beyond the document cap.
+bool Inflate(const uint8_t* bytes, size_t size, std::string& document) {
+    z_stream stream{};
+    if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) {
+        return false;
+    }
+    stream.next_in = const_cast<Bytef*>(bytes);
+    stream.avail_in = static_cast<uInt>(std::min<size_t>(size, UINT32_MAX));
+    int status = Z_OK;
+    char chunk[65536];
+    while (status == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef*>(chunk);
+        stream.avail_out = sizeof chunk;
+        status = inflate(&stream, Z_NO_FLUSH);
+        document.append(chunk, sizeof chunk - stream.avail_out);
+        if (document.size() > kMaxSvgFileBytes || (status == Z_BUF_ERROR && stream.avail_in == 0)) {
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    return status == Z_STREAM_END;
+}
+
+// Filter primitives whose cost grows with an attribute's value, not with the picture: noise octaves,
+// convolution kernel order and morphology radius. Their numbers are clamped to values beyond which the
+// result no longer changes visibly, so that a small hostile document cannot keep the renderer busy for
+// hours.
+void BoundFilterCosts(std::string& document) {
+    static constexpr std::pair<std::string_view, double> kLimits[] = {
+        {"numOctaves", 10}, {"order", 16}, {"radius", 64}};
+    for (const auto& [name, limit] : kLimits) {
+        for (size_t at = document.find(name); at != std::string::npos; at = document.find(name, at + 1)) {
+            if (at == 0 || !std::isspace(static_cast<unsigned char>(document[at - 1]))) {
+                continue;
+            }
+            size_t p = at + name.size();
+            while (p < document.size() && std::isspace(static_cast<unsigned char>(document[p]))) {
+                ++p;
+            }
+            if (p >= document.size() || document[p] != '=') {
+                continue;
+            }
+            ++p;
+            while (p < document.size() && std::isspace(static_cast<unsigned char>(document[p]))) {
+                ++p;
+            }
+            if (p >= document.size() || (document[p] != '"' && document[p] != '\'')) {
+                continue;
+            }
+            const size_t end = document.find(document[p], p + 1);
+            if (end == std::string::npos) {
+                break;
+            }
+            std::string value = document.substr(p + 1, end - p - 1);
+            std::string bounded;
+            for (size_t i = 0; i < value.size();) {
+                if (std::isspace(static_cast<unsigned char>(value[i])) || value[i] == ',') {
+                    bounded += value[i++];
+                    continue;
+                }
+                const size_t start = i;
+                while (i < value.size() && !std::isspace(static_cast<unsigned char>(value[i])) &&
+                       value[i] != ',') {
+                    ++i;
+                }
+                const std::string token = value.substr(start, i - start);
+                char* tail = nullptr;
+                const double number = std::strtod(token.c_str(), &tail);
+                bounded += number > limit || std::isnan(number) ? std::to_string(int(limit)) : token;
+            }
+            document.replace(p + 1, end - p - 1, bounded);
+        }
+    }
+}
+
 } // namespace
 
 bool SvgDecoder::Load(const std::string& path, uint32_t targetWidth, uint32_t targetHeight, bool) {
@@ -83,11 +167,20 @@ bool SvgDecoder::Render(const uint8_t* bytes, size_t size, uint32_t targetWidth,
     uint32_t renderHeight = targetHeight != 0 ? targetHeight : kDefaultRenderHeight;
     CapRenderSize(renderWidth, renderHeight);
 
+    std::string document;
+    if (IsGzip(bytes, size)) {
+        if (!Inflate(bytes, size, document)) {
+            return false;
+        }
+    } else {
+        document.assign(reinterpret_cast<const char*>(bytes), size);
+    }
+    BoundFilterCosts(document);
+
     // No base file: relative and absolute references to other files cannot be resolved, so nothing
-    // outside the document (a device, a huge file, the network) is ever read. SVGZ is unpacked by the
-    // library.
+    // outside the document (a device, a huge file, the network) is ever read.
     const GObjectPtr<GInputStream> input(
-        g_memory_input_stream_new_from_data(bytes, static_cast<gssize>(size), nullptr));
+        g_memory_input_stream_new_from_data(document.data(), static_cast<gssize>(document.size()), nullptr));
     GError* error = nullptr;
     const GObjectPtr<RsvgHandle> handle(
         rsvg_handle_new_from_stream_sync(input.get(), nullptr, RSVG_HANDLE_FLAGS_NONE, nullptr, &error));

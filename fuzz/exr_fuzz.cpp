@@ -1,0 +1,13 @@
+// OpenEXR from memory: tinyexr first, FreeImage's second chance when it refuses.
+#include "decode/exr_decoder.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    decode::ExrDecoder decoder;
+    if (decoder.LoadFromMemory(data, size, 0, 0, false) && decoder.GetStride() != decoder.GetWidth() * 4) {
+        __builtin_trap();
+    }
+    return 0;
+}
