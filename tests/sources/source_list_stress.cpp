@@ -7,6 +7,7 @@
 #include "tests/support/test_support.h"
 
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -101,6 +102,10 @@ TEST(SourceListStress, ReopeningNeverShowsTheListUnsorted) {
     });
     for (int round = 0; round < 40; ++round) {
         sources::OpenPath(folder.File("img " + std::to_string(round) + ".png"));
+    }
+    // The last list stays, so a reader starved during the re-opens still gets to read it.
+    for (int wait = 0; wait < 1000 && reads.load() == 0; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     stop = true;
     reader.join();
