@@ -251,14 +251,7 @@ TEST(SkimoraExecutable, EndToEndAWheelTurnOverTheWindowShowsTheNextImage) {
     const pid_t child = SpawnSkimora({first}, ChildEnvironment(folder.File("config")));
     ASSERT_NE(child, 0);
 
-    std::string window;
-    for (int i = 0; i < 600 && window.empty(); ++i) {
-        window = Xdotool("search --name 'album/01.jpg \\[1/3\\]'");
-        if (window.empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    window = window.substr(0, window.find('\n'));
+    const std::string window = WaitForWindow("album/01.jpg \\[1/3\\]");
     ASSERT_FALSE(window.empty()) << "no window titled after the first image";
     EXPECT_EQ(WaitForTitle(window, "album/01.jpg [1/3] - 스키모라"), "album/01.jpg [1/3] - 스키모라");
 
@@ -337,14 +330,7 @@ TEST(SkimoraExecutable, EndToEndAPdfOnTheCommandLineOpensAtPageOneAndTheKeysAndW
     const pid_t child = SpawnSkimora({document}, ChildEnvironment(folder.File("config")));
     ASSERT_NE(child, 0);
 
-    std::string window;
-    for (int i = 0; i < 600 && window.empty(); ++i) {
-        window = Xdotool("search --name 'manual.pdf \\[1/3\\]'");
-        if (window.empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    window = window.substr(0, window.find('\n'));
+    const std::string window = WaitForWindow("manual.pdf \\[1/3\\]");
     ASSERT_FALSE(window.empty()) << "no window titled after the first page";
     EXPECT_EQ(WaitForTitle(window, "manual.pdf [1/3] - 스키모라"), "manual.pdf [1/3] - 스키모라");
     // The page fills the middle of the window: red on page 1, blue on page 2.
