@@ -15,6 +15,8 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace decode {
 
@@ -255,6 +257,16 @@ void KeepFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) {
     }
 }
 
+// Faulting in the pages of the shared region one at a time is slow (it made the child's hand-over cost
+// twice as much); this maps them in one call where the kernel offers it (Linux 5.14 on; elsewhere the
+// call fails and the pages fault in as used).
+constexpr int kPopulateRead = MADV_POPULATE_READ;
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+void PopulateShared(uint8_t* start, uint64_t bytes, int advice) {
+    const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+    ::madvise(start, (bytes + page - 1) / page * page, advice);
+}
+
 // The library's whole reading, in the child: pixels into the shared region, the outcome into the report.
 FreeImageResult DecodeInChild(const ChildJob& job) {
     MemorySource input{job.bytes, job.size, 0};
@@ -298,6 +310,7 @@ FreeImageResult DecodeInChild(const ChildJob& job) {
     if (FreeImage_GetWidth(source) != width || FreeImage_GetHeight(source) != height) {
         return FreeImageResult::ConvertFailed;
     }
+    PopulateShared(job.pixels, uint64_t{width} * height * 4, kPopulateWrite);
     // FreeImage stores rows bottom-up.
     for (uint32_t y = 0; y < height; ++y) {
         const BYTE* line = FreeImage_GetScanLine(source, static_cast<int>(height - 1 - y));
@@ -370,6 +383,7 @@ FreeImageResult DecodeWithFreeImage(const uint8_t* bytes, size_t size, FreeImage
     if (!pixels) {
         return FreeImageResult::LoadFailed;
     }
+    PopulateShared(job.pixels, uint64_t{width} * height * 4, kPopulateRead);
     std::memcpy(pixels.get(), job.pixels, uint64_t{width} * height * 4);
     raster.pixels = std::move(pixels);
     raster.width = width;
