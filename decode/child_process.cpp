@@ -27,6 +27,7 @@
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*mallocHook)(const volatile void*, size_t),
                                                          void (*freeHook)(const volatile void*));
 extern "C" void __sanitizer_set_death_callback(void (*callback)());
+extern "C" size_t __sanitizer_get_allocated_size(const volatile void* pointer);
 #endif
 
 namespace decode {
@@ -39,7 +40,7 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free);
 
 // Runs in the forked child: only system calls and `work` until _exit, so no exit handler (leak
 // checking included) runs.
-[[noreturn]] void RunChild(bool (*work)(void*), void* context, std::atomic<uint32_t>* status) {
+[[noreturn]] void RunChild(bool (*work)(void*), void* context, std::atomic<uint32_t>* status, pid_t parent) {
     // A crash must end the child quietly: no crash reporter or sanitizer handler inherited from the
     // parent, no core dump per corrupt file.
     struct sigaction defaults = {};
@@ -50,6 +51,11 @@ static_assert(std::atomic<uint32_t>::is_always_lock_free);
     const struct rlimit noCore = {0, 0};
     ::setrlimit(RLIMIT_CORE, &noCore);
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    // Nor may it outlive the parent.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+    if (::getppid() != parent) {
+        ::_exit(1);
+    }
 #if defined(SKIMORA_SANITIZED)
     // A fault the sanitizer finds in the child is reported, but ends only the child: nothing the
     // parent registered for its own death (a fuzzer's crash dump) runs here.
@@ -166,18 +172,25 @@ bool WaitForChild(pid_t child, std::chrono::milliseconds limit, bool& stalled, i
 }
 
 #if defined(SKIMORA_SANITIZED)
-// The largest single allocation the child may make; 0 while no cap is set.
+// The sanitizers' allocators take their memory from ranges reserved up front, out of sight of the
+// address-space limit, so the child counts what it allocates itself: the bytes allocated since the
+// cap was set, less those freed, may not exceed it. 0 while no cap is set.
 std::atomic<uint64_t> allocationCap{0};
+std::atomic<int64_t> allocatedBytes{0};
 
-void EndChildOnLargeAllocation(const volatile void*, size_t size) {
+void CountAllocation(const volatile void*, size_t size) {
     const uint64_t cap = allocationCap.load(std::memory_order_relaxed);
-    if (cap != 0 && size > cap) {
+    const int64_t total = allocatedBytes.fetch_add(int64_t(size), std::memory_order_relaxed) + int64_t(size);
+    if (cap != 0 && total > 0 && uint64_t(total) > cap) {
         ::_exit(1);
     }
 }
 
-void NoteFree(const volatile void*) {}
-#else
+void CountFree(const volatile void* pointer) {
+    allocatedBytes.fetch_sub(int64_t(__sanitizer_get_allocated_size(pointer)), std::memory_order_relaxed);
+}
+#endif
+
 // The address space the process holds now, from /proc/self/statm (read with system calls only).
 uint64_t AddressSpaceInUse() {
     const int file = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
@@ -193,7 +206,6 @@ uint64_t AddressSpaceInUse() {
     }
     return pages * uint64_t(::sysconf(_SC_PAGESIZE));
 }
-#endif
 
 } // namespace
 
@@ -217,12 +229,13 @@ bool RunInChildProcess(bool (*work)(void* context), void* context, std::chrono::
     auto* status = new (statusPage.Data()) std::atomic<uint32_t>(0);
     for (int attempt = 0; attempt < kForkAttempts; ++attempt) {
         status->store(0, std::memory_order_relaxed);
+        const pid_t parent = ::getpid();
         const pid_t child = ::fork();
         if (child < 0) {
             return false;
         }
         if (child == 0) {
-            RunChild(work, context, status);
+            RunChild(work, context, status, parent);
         }
         bool stalled = false;
         int waitStatus = 0;
@@ -241,10 +254,13 @@ void LimitChildMemory(uint64_t bytes) {
 #if defined(SKIMORA_SANITIZED)
     static bool hooked = false;
     if (!hooked) {
-        hooked = __sanitizer_install_malloc_and_free_hooks(EndChildOnLargeAllocation, NoteFree) != 0;
+        hooked = __sanitizer_install_malloc_and_free_hooks(CountAllocation, CountFree) != 0;
     }
+    allocatedBytes.store(0, std::memory_order_relaxed);
     allocationCap.store(bytes == 0 ? 1 : bytes, std::memory_order_relaxed);
-#else
+#endif
+    // The cap counts from what the child holds now, so the huge ranges a sanitizer reserves up front
+    // do not matter.
     const uint64_t inUse = AddressSpaceInUse();
     if (inUse == 0) {
         return;
@@ -256,7 +272,6 @@ void LimitChildMemory(uint64_t bytes) {
     limit.rlim_cur =
         limit.rlim_max == RLIM_INFINITY || inUse + bytes < limit.rlim_max ? inUse + bytes : limit.rlim_max;
     ::setrlimit(RLIMIT_AS, &limit);
-#endif
 }
 
 } // namespace decode

@@ -31,8 +31,9 @@ bool RunInChildProcess(bool (*work)(void* context), void* context, std::chrono::
 
 // For `work` above: from now on the child may take at most `bytes` of address space beyond what it
 // holds already (everything inherited from the parent, shared regions included), so an absurd allocation
-// fails there. May be called again to move the cap. Sanitizer builds reserve huge address ranges, so
-// there the cap applies to each single allocation instead: a larger one ends the child.
+// fails there. May be called again to move the cap. The allocators of sanitizer builds work inside
+// ranges reserved in advance, so there the child also counts its allocations and ends once they pass
+// the cap.
 void LimitChildMemory(uint64_t bytes);
 
 } // namespace decode
