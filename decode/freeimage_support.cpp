@@ -1,5 +1,6 @@
 #include "decode/freeimage_support.h"
 
+#include "decode/child_process.h"
 #include "decode/image_scaler.h"
 #include "decode/wic_raster.h"
 #include "platform/trace.h"
@@ -7,11 +8,15 @@
 #include <FreeImage.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace decode {
 
@@ -74,16 +79,9 @@ FreeImageIO SourceIo() {
     return io;
 }
 
-void TraceFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) {
-    platform::DebugTrace(std::string("FreeImage: ") + (message != nullptr ? message : ""));
-}
-
 void InitialiseOnce() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        FreeImage_Initialise(FALSE);
-        FreeImage_SetOutputMessage(TraceFreeImageMessage);
-    });
+    std::call_once(once, [] { FreeImage_Initialise(FALSE); });
 }
 
 uint32_t ReadBigEndian32(const uint8_t* p) {
@@ -154,10 +152,13 @@ bool ExrHeaderComplete(const uint8_t* bytes, size_t size) {
     return false;
 }
 
-bool DeclaredSizeWithinCaps(FREE_IMAGE_FORMAT format, FreeImageIO& io, MemorySource& source) {
+// Whether the declared size is within the caps, learnt before any pixel is read; `pixels` is set to it.
+bool DeclaredSizeWithinCaps(FREE_IMAGE_FORMAT format, FreeImageIO& io, MemorySource& source,
+                            uint64_t& pixels) {
     const uint8_t* bytes = source.bytes;
     const size_t size = source.size;
     if (format == FIF_PSD) {
+        pixels = size >= 26 ? uint64_t{ReadBigEndian32(bytes + 18)} * ReadBigEndian32(bytes + 14) : 0;
         return PsdHeaderWithinCaps(bytes, size);
     }
     if (format == FIF_EXR && !ExrHeaderComplete(bytes, size)) {
@@ -169,7 +170,11 @@ bool DeclaredSizeWithinCaps(FREE_IMAGE_FORMAT format, FreeImageIO& io, MemorySou
     source.position = 0;
     const Bitmap header(FreeImage_LoadFromHandle(format, &io, &source, FIF_LOAD_NOPIXELS));
     source.position = 0;
-    return header && WithinCaps(FreeImage_GetWidth(header.get()), FreeImage_GetHeight(header.get()));
+    if (!header) {
+        return false;
+    }
+    pixels = uint64_t{FreeImage_GetWidth(header.get())} * FreeImage_GetHeight(header.get());
+    return WithinCaps(FreeImage_GetWidth(header.get()), FreeImage_GetHeight(header.get()));
 }
 
 bool IsFloatImage(FREE_IMAGE_TYPE type) {
@@ -208,20 +213,74 @@ void ToneMapRow(const float* rgba, uint32_t count, uint8_t* bgra) {
     PremultiplyRow(bgra, count);
 }
 
-FreeImageResult DecodeWithFreeImage(const uint8_t* bytes, size_t size, FreeImageRaster& raster) {
-    InitialiseOnce();
-    if (bytes == nullptr || size == 0 || size > UINT32_MAX) {
-        return FreeImageResult::UnknownFormat;
+namespace {
+
+// What the child reports at the start of the shared region; the pixels follow from kPixelOffset on.
+constexpr size_t kMessageBytes = 2048;
+struct ChildReport {
+    FreeImageResult result;
+    uint32_t width;
+    uint32_t height;
+    char messages[kMessageBytes]; // the library's messages, one a line, cut off when full
+};
+constexpr uint64_t kPixelOffset = 4096;
+static_assert(sizeof(ChildReport) <= kPixelOffset);
+
+// Memory the child may take for the library's header reading, and beyond its pixels for the rest.
+constexpr uint64_t kHeaderMemory = uint64_t{256} << 20;
+// Per pixel: the library's bitmap (up to 16 bytes of float RGBA) and its converted copy.
+constexpr uint64_t kMemoryPerPixel = 40;
+// Generous for any picture within the caps.
+constexpr auto kChildTimeLimit = std::chrono::milliseconds(10'000 + kMaxDecodedPixels / 4'000);
+
+struct ChildJob {
+    const uint8_t* bytes;
+    size_t size;
+    ChildReport* report;
+    uint8_t* pixels; // room for kMaxRasterBytes
+};
+
+// Set in the child only: where the library's messages go.
+ChildReport* childReport = nullptr;
+
+void KeepFreeImageMessage(FREE_IMAGE_FORMAT, const char* message) {
+    if (childReport == nullptr || message == nullptr) {
+        return;
     }
-    MemorySource input{bytes, size, 0};
+    char* messages = childReport->messages;
+    const size_t used = strnlen(messages, kMessageBytes - 1);
+    const size_t room = kMessageBytes - 1 - used;
+    const size_t length = std::min(strlen(message), room > 0 ? room - 1 : 0);
+    std::memcpy(messages + used, message, length);
+    if (room > 0) {
+        messages[used + length] = '\n';
+    }
+}
+
+// Faulting in the pages of the shared region one at a time is slow (it made the child's hand-over cost
+// twice as much); this maps them in one call where the kernel offers it (Linux 5.14 on; elsewhere the
+// call fails and the pages fault in as used).
+constexpr int kPopulateRead = MADV_POPULATE_READ;
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+void PopulateShared(uint8_t* start, uint64_t bytes, int advice) {
+    const uint64_t page = uint64_t(::sysconf(_SC_PAGESIZE));
+    ::madvise(start, (bytes + page - 1) / page * page, advice);
+}
+
+// The library's whole reading, in the child: pixels into the shared region, the outcome into the report.
+FreeImageResult DecodeInChild(const ChildJob& job) {
+    MemorySource input{job.bytes, job.size, 0};
     FreeImageIO io = SourceIo();
+    LimitChildMemory(kHeaderMemory);
     const FREE_IMAGE_FORMAT format = FreeImage_GetFileTypeFromHandle(&io, &input, 0);
     if (format == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(format)) {
         return FreeImageResult::UnknownFormat;
     }
-    if (!DeclaredSizeWithinCaps(format, io, input)) {
+    uint64_t declaredPixels = 0;
+    if (!DeclaredSizeWithinCaps(format, io, input, declaredPixels)) {
         return FreeImageResult::LoadFailed;
     }
+    LimitChildMemory(kHeaderMemory + declaredPixels * kMemoryPerPixel);
     input.position = 0;
     Bitmap loaded(FreeImage_LoadFromHandle(format, &io, &input, 0));
     if (!loaded || !FreeImage_HasPixels(loaded.get())) {
@@ -251,15 +310,11 @@ FreeImageResult DecodeWithFreeImage(const uint8_t* bytes, size_t size, FreeImage
     if (FreeImage_GetWidth(source) != width || FreeImage_GetHeight(source) != height) {
         return FreeImageResult::ConvertFailed;
     }
-
-    std::unique_ptr<uint8_t[]> pixels = AllocateRaster(uint64_t{width} * height * 4);
-    if (!pixels) {
-        return FreeImageResult::LoadFailed;
-    }
+    PopulateShared(job.pixels, uint64_t{width} * height * 4, kPopulateWrite);
     // FreeImage stores rows bottom-up.
     for (uint32_t y = 0; y < height; ++y) {
         const BYTE* line = FreeImage_GetScanLine(source, static_cast<int>(height - 1 - y));
-        uint8_t* row = pixels.get() + uint64_t{y} * width * 4;
+        uint8_t* row = job.pixels + uint64_t{y} * width * 4;
         if (floating) {
             ToneMapRow(reinterpret_cast<const float*>(line), width, row);
         } else {
@@ -267,6 +322,69 @@ FreeImageResult DecodeWithFreeImage(const uint8_t* bytes, size_t size, FreeImage
             PremultiplyRow(row, width);
         }
     }
+    job.report->width = width;
+    job.report->height = height;
+    return FreeImageResult::Decoded;
+}
+
+bool RunDecodeInChild(void* context) {
+    const ChildJob& job = *static_cast<const ChildJob*>(context);
+    childReport = job.report;
+    FreeImage_SetOutputMessage(KeepFreeImageMessage);
+    job.report->result = DecodeInChild(job);
+    return true;
+}
+
+void TraceMessages(const ChildReport& report) {
+    const std::string_view messages(report.messages, strnlen(report.messages, kMessageBytes));
+    size_t start = 0;
+    while (start < messages.size()) {
+        const size_t end = std::min(messages.find('\n', start), messages.size());
+        platform::DebugTrace("FreeImage: " + std::string(messages.substr(start, end - start)));
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+// The library has faults that hostile files reach (heap overflows, unbounded allocations), so all of its
+// reading happens in a child process with capped memory, which hands back the finished pixels through a
+// shared region sized for the largest raster allowed; only the pages written cost memory.
+FreeImageResult DecodeWithFreeImage(const uint8_t* bytes, size_t size, FreeImageRaster& raster) {
+    if (bytes == nullptr || size == 0 || size > UINT32_MAX) {
+        return FreeImageResult::UnknownFormat;
+    }
+    InitialiseOnce();
+    SharedRegion region(kPixelOffset + kMaxRasterBytes, true);
+    if (region.Data() == nullptr) {
+        return FreeImageResult::LoadFailed;
+    }
+    auto* report = new (region.Data()) ChildReport{FreeImageResult::LoadFailed, 0, 0, {}};
+    ChildJob job{bytes, size, report, region.Data() + kPixelOffset};
+    const bool finished = RunInChildProcess(RunDecodeInChild, &job, kChildTimeLimit);
+    TraceMessages(*report);
+    if (!finished) {
+        platform::DebugTrace("FreeImage: the reader crashed, ran out of memory or time");
+        return FreeImageResult::LoadFailed;
+    }
+    const FreeImageResult result = report->result;
+    if (result == FreeImageResult::UnknownFormat || result == FreeImageResult::ConvertFailed) {
+        return result;
+    }
+    if (result != FreeImageResult::Decoded) {
+        return FreeImageResult::LoadFailed;
+    }
+    const uint32_t width = report->width;
+    const uint32_t height = report->height;
+    if (!WithinCaps(width, height)) {
+        return FreeImageResult::LoadFailed;
+    }
+    std::unique_ptr<uint8_t[]> pixels = AllocateRaster(uint64_t{width} * height * 4);
+    if (!pixels) {
+        return FreeImageResult::LoadFailed;
+    }
+    PopulateShared(job.pixels, uint64_t{width} * height * 4, kPopulateRead);
+    std::memcpy(pixels.get(), job.pixels, uint64_t{width} * height * 4);
     raster.pixels = std::move(pixels);
     raster.width = width;
     raster.height = height;

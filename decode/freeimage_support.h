@@ -32,7 +32,9 @@ enum class FreeImageResult {
 // Reads any format FreeImage recognises by content. The declared size is checked against the raster
 // caps before the pixels are read (from the library's header-only load, or the PSD header). Float
 // images are tone mapped like the OpenEXR decoder does before they become 8-bit; everything else goes
-// through the library's 32-bit conversion. Initialises the library once per process.
+// through the library's 32-bit conversion. Initialises the library once per process; all reading of
+// the bytes happens in a child process with capped memory, so a fault of the library (a crash, an
+// overflow, an absurd allocation, a hang) only makes the call fail.
 FreeImageResult DecodeWithFreeImage(const uint8_t* bytes, size_t size, FreeImageRaster& raster);
 
 } // namespace decode

@@ -1,21 +1,10 @@
 #include "decode/jxr_reader.h"
 
-#include <atomic>
-#include <cerrno>
+#include "decode/child_process.h"
+
 #include <chrono>
-#include <csignal>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <memory>
-#include <new>
-#include <poll.h>
-#include <sys/mman.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 // jxrlib's headers define Windows-style macros; nothing else may be included after them.
@@ -108,154 +97,6 @@ bool SanitizeContainer(std::vector<uint8_t>& bytes) {
     return true;
 }
 
-// A mapping that a forked child writes and this process reads.
-class SharedRegion {
-public:
-    explicit SharedRegion(uint64_t bytes) : bytes(bytes) {
-        void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-        base = mapped == MAP_FAILED ? nullptr : static_cast<uint8_t*>(mapped);
-    }
-    SharedRegion(const SharedRegion&) = delete;
-    SharedRegion& operator=(const SharedRegion&) = delete;
-    ~SharedRegion() {
-        if (base != nullptr) {
-            ::munmap(base, bytes);
-        }
-    }
-    uint8_t* Data() const { return base; }
-
-private:
-    uint64_t bytes;
-    uint8_t* base = nullptr;
-};
-
-// Written by the child as its last act, so that an exit code of 0 from anywhere else is not success.
-constexpr uint32_t kChildSucceeded = 0x4A585244;
-static_assert(std::atomic<uint32_t>::is_always_lock_free);
-
-// Runs in the forked child: only system calls and `work` until _exit, so no exit handler (leak
-// checking included) runs.
-[[noreturn]] void RunChild(bool (*work)(void*), void* context, std::atomic<uint32_t>* status) {
-    // A crash must end the child quietly: no crash reporter or sanitizer handler inherited from the
-    // parent, no core dump per corrupt file.
-    struct sigaction defaults = {};
-    defaults.sa_handler = SIG_DFL;
-    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS}) {
-        ::sigaction(signal, &defaults, nullptr);
-    }
-    const struct rlimit noCore = {0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    // Should the work allocate without bound, memory pressure takes this child rather than the viewer.
-    const int oomScore = ::open("/proc/self/oom_score_adj", O_WRONLY | O_CLOEXEC);
-    if (oomScore >= 0) {
-        [[maybe_unused]] const ssize_t written = ::write(oomScore, "1000", 4);
-        ::close(oomScore);
-    }
-    if (!work(context)) {
-        ::_exit(1);
-    }
-    status->store(kChildSucceeded, std::memory_order_release);
-    ::_exit(0);
-}
-
-bool ReapChild(pid_t child, int& status) {
-    for (;;) {
-        const pid_t reaped = ::waitpid(child, &status, 0);
-        if (reaped == child) {
-            return true;
-        }
-        if (reaped < 0 && errno != EINTR) {
-            return false;
-        }
-    }
-}
-
-// A child that used no processor time for this long waits for a lock that another thread held at the
-// fork and that will never come free in the child. glibc's malloc is made safe for this, but sanitizer
-// allocators are not. Such a child is killed and the work forked again.
-constexpr auto kStallTime = std::chrono::milliseconds(500);
-constexpr auto kCheckInterval = std::chrono::milliseconds(50);
-constexpr int kForkAttempts = 4;
-
-int64_t ProcessorTimeNs(clockid_t clock) {
-    timespec time = {};
-    return ::clock_gettime(clock, &time) == 0 ? int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec : -1;
-}
-
-// Waits for `child` to end, killing it once `limit` has passed or when it stalls (`stalled` set). True
-// with its wait status once reaped.
-bool WaitForChild(pid_t child, std::chrono::milliseconds limit, bool& stalled, int& status) {
-    using Clock = std::chrono::steady_clock;
-    stalled = false;
-    const auto deadline = Clock::now() + limit;
-    // A pidfd wakes this thread the moment the child ends, and a kill through it cannot reach a process
-    // that reused the number. It is close-on-exec by construction.
-    int pidfd = -1;
-#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
-    pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-#endif
-    clockid_t processorClock = {};
-    const bool watchProcessor = ::clock_getcpuclockid(child, &processorClock) == 0;
-    int64_t lastProcessorTime = -1;
-    auto lastProgress = Clock::now();
-    long pauseNs = 50'000;
-    bool ended = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        if (pidfd >= 0) {
-            pollfd entry = {pidfd, POLLIN, 0};
-            const int ready = ::poll(
-                &entry, 1, static_cast<int>(left < kCheckInterval ? left.count() : kCheckInterval.count()));
-            if (ready > 0) {
-                ended = true;
-                break;
-            }
-            if (ready < 0 && errno != EINTR) {
-                ::close(pidfd);
-                pidfd = -1;
-            }
-        } else {
-            const pid_t reaped = ::waitpid(child, &status, WNOHANG);
-            if (reaped == child) {
-                return true;
-            }
-            if (reaped < 0 && errno != EINTR) {
-                return false; // reaped elsewhere: its number may already belong to another process
-            }
-            const timespec pause = {0, pauseNs};
-            ::nanosleep(&pause, nullptr);
-            pauseNs = pauseNs < 2'000'000 ? pauseNs * 2 : pauseNs;
-        }
-        const int64_t processorTime = watchProcessor ? ProcessorTimeNs(processorClock) : -1;
-        if (processorTime < 0 || processorTime != lastProcessorTime) {
-            lastProcessorTime = processorTime;
-            lastProgress = Clock::now();
-        } else if (Clock::now() - lastProgress >= kStallTime) {
-            stalled = true;
-            break;
-        }
-    }
-    if (!ended) {
-#if defined(SYS_pidfd_open) && defined(SYS_pidfd_send_signal)
-        if (pidfd >= 0) {
-            ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
-        } else {
-            ::kill(child, SIGKILL);
-        }
-#else
-        ::kill(child, SIGKILL);
-#endif
-    }
-    if (pidfd >= 0) {
-        ::close(pidfd);
-    }
-    return ReapChild(child, status);
-}
-
 // What the child decodes: the session's converter output for `rect`, into shared memory.
 struct ChildDecode {
     const JxrSession* session;
@@ -271,34 +112,6 @@ bool DecodeRect(void* context) {
 }
 
 } // namespace
-
-bool RunInChildProcess(bool (*work)(void* context), void* context, std::chrono::milliseconds limit) {
-    SharedRegion statusPage(sizeof(std::atomic<uint32_t>));
-    if (statusPage.Data() == nullptr) {
-        return false;
-    }
-    auto* status = new (statusPage.Data()) std::atomic<uint32_t>(0);
-    for (int attempt = 0; attempt < kForkAttempts; ++attempt) {
-        status->store(0, std::memory_order_relaxed);
-        const pid_t child = ::fork();
-        if (child < 0) {
-            return false;
-        }
-        if (child == 0) {
-            RunChild(work, context, status);
-        }
-        bool stalled = false;
-        int waitStatus = 0;
-        if (!WaitForChild(child, limit, stalled, waitStatus)) {
-            return false;
-        }
-        if (!stalled) {
-            return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0 &&
-                   status->load(std::memory_order_acquire) == kChildSucceeded;
-        }
-    }
-    return false;
-}
 
 bool IsJxrSignature(const uint8_t* data, size_t size) {
     return data != nullptr && size >= 8 && data[0] == 'I' && data[1] == 'I' && data[2] == 0xBC &&
