@@ -4,6 +4,7 @@
 //   bench_archives CBZ SOLID7Z              measures both archives
 // Last line: cbz_first_ms=A cbz_all_ms=B solid_first_ms=C solid_p100_ms=D solid_all_ms=E
 #include "app/hook_wiring.h"
+#include "bench/bench_support.h"
 #include "loader/loader_threads.h"
 #include "platform/window_messages.h"
 #include "sources/archive/archive_bridge.h"
@@ -28,10 +29,6 @@ using namespace std::chrono_literals;
 constexpr uint32_t kPageWidth = 1200;
 constexpr uint32_t kPageHeight = 1800;
 
-struct TurboJpegCloser {
-    void operator()(void* handle) const { tjDestroy(handle); }
-};
-
 // A scanned-page look: paper tone, dark strokes in panels, fine grain.
 bool WritePage(const std::string& path, uint32_t seed) {
     std::vector<uint8_t> rgb(size_t{kPageWidth} * kPageHeight * 3);
@@ -49,18 +46,7 @@ bool WritePage(const std::string& path, uint32_t seed) {
             pixel[2] = static_cast<uint8_t>(base - (stroke ? 0 : 20) + (seed % 7));
         }
     }
-    std::unique_ptr<void, TurboJpegCloser> handle(tjInitCompress());
-    unsigned char* encoded = nullptr;
-    unsigned long encodedSize = 0;
-    if (!handle || tjCompress2(handle.get(), rgb.data(), kPageWidth, kPageWidth * 3, kPageHeight, TJPF_RGB,
-                               &encoded, &encodedSize, TJSAMP_420, 90, 0) != 0) {
-        tjFree(encoded);
-        return false;
-    }
-    std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(encoded), static_cast<std::streamsize>(encodedSize));
-    tjFree(encoded);
-    return static_cast<bool>(file);
+    return bench::WriteRgbJpeg(path, rgb, kPageWidth, kPageHeight);
 }
 
 // What the window would see: the full images that arrived, by list position.

@@ -9,6 +9,7 @@
 // fit: the page load fitted to 1920 x 1080 (fast DCT); cover: the same with the cover rule and accurate
 // DCT; full: the whole image at full size (fast DCT), with its rate in megapixels per second.
 
+#include "bench/bench_support.h"
 #include "decode/jpeg_turbo_decoder.h"
 #include "platform/settings.h"
 
@@ -65,17 +66,7 @@ std::vector<uint8_t> PhotographRgb() {
 
 bool WritePhotograph(const std::string& path) {
     const std::vector<uint8_t> rgb = PhotographRgb();
-    const std::unique_ptr<void, int (*)(tjhandle)> compressor(tjInitCompress(), tjDestroy);
-    unsigned char* output = nullptr;
-    unsigned long outputSize = 0;
-    if (!compressor || tjCompress2(compressor.get(), rgb.data(), kWidth, 0, kHeight, TJPF_RGB, &output,
-                                   &outputSize, TJSAMP_420, 90, TJFLAG_ACCURATEDCT) != 0) {
-        return false;
-    }
-    std::ofstream stream(path, std::ios::binary);
-    stream.write(reinterpret_cast<const char*>(output), static_cast<std::streamsize>(outputSize));
-    tjFree(output);
-    return static_cast<bool>(stream);
+    return bench::WriteRgbJpeg(path, rgb, kWidth, kHeight, TJFLAG_ACCURATEDCT);
 }
 
 void Decode(benchmark::State& state, uint32_t targetWidth, uint32_t targetHeight, bool cover, bool accurate) {

@@ -6,6 +6,7 @@
 // Usage: bench_page_turns [--images N] [--folder DIR] [benchmark flags]. Without --folder the images
 // (4000 x 3000, quality 90) are generated into a temporary folder and removed afterwards.
 // Last line: cache_hit_us=A ready_share=B median_full_ms=C peak_rss_mb=D
+#include "bench/bench_support.h"
 #include "decode/decoded_image.h"
 #include "loader/image_cache.h"
 #include "loader/loader_threads.h"
@@ -44,10 +45,6 @@ constexpr uint32_t kScreenHeight = 1080;
 constexpr uint32_t kImageWidth = 4000;
 constexpr uint32_t kImageHeight = 3000;
 
-struct TurboJpegCloser {
-    void operator()(void* handle) const { tjDestroy(handle); }
-};
-
 // A photograph-like picture: smooth colour fields with fine grain, so that the coefficients (and the
 // decoding work) resemble a camera image rather than a flat gradient.
 bool WriteJpeg(const std::string& path, uint32_t seed) {
@@ -62,18 +59,7 @@ bool WriteJpeg(const std::string& path, uint32_t seed) {
             pixel[2] = static_cast<uint8_t>((((x / 64) ^ (y / 64)) * 7 + seed * 41 + grain) & 0xFF);
         }
     }
-    std::unique_ptr<void, TurboJpegCloser> handle(tjInitCompress());
-    unsigned char* encoded = nullptr;
-    unsigned long encodedSize = 0;
-    if (!handle || tjCompress2(handle.get(), rgb.data(), kImageWidth, kImageWidth * 3, kImageHeight, TJPF_RGB,
-                               &encoded, &encodedSize, TJSAMP_420, 90, 0) != 0) {
-        tjFree(encoded);
-        return false;
-    }
-    std::ofstream file(path, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(encoded), static_cast<std::streamsize>(encodedSize));
-    tjFree(encoded);
-    return static_cast<bool>(file);
+    return bench::WriteRgbJpeg(path, rgb, kImageWidth, kImageHeight);
 }
 
 // What the window would see: each image-ready message with the slot's position and kind.

@@ -6,6 +6,7 @@
 // Last line: turn_ms=A
 #include "app/loader_feed.h"
 #include "app/main_window.h"
+#include "bench/bench_support.h"
 #include "loader/image_cache.h"
 #include "loader/loader_threads.h"
 #include "sources/source_list.h"
@@ -51,23 +52,7 @@ bool WriteJpeg(const std::string& path, uint32_t seed) {
             pixel[2] = static_cast<unsigned char>(((x + y) * 90 / kImageWidth + grain) & 0xFF);
         }
     }
-    tjhandle compressor = tjInitCompress();
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    const bool encoded =
-        compressor != nullptr && tjCompress2(compressor, rgb.data(), kImageWidth, 0, kImageHeight, TJPF_RGB,
-                                             &jpeg, &size, TJSAMP_420, 90, TJFLAG_FASTDCT) == 0;
-    bool written = false;
-    if (encoded) {
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(jpeg), static_cast<std::streamsize>(size));
-        written = static_cast<bool>(out);
-    }
-    tjFree(jpeg);
-    if (compressor != nullptr) {
-        tjDestroy(compressor);
-    }
-    return written;
+    return bench::WriteRgbJpeg(path, rgb, kImageWidth, kImageHeight, TJFLAG_FASTDCT);
 }
 
 bool ProcessUntil(const std::function<bool()>& done, int limitMs = 30000) {
