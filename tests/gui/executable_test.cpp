@@ -163,6 +163,19 @@ unsigned long WaitForColour(Display* display, Window window, int x, int y, unsig
     return colour;
 }
 
+// The first window whose name matches the pattern (xdotool search --name), polled for up to 30 s; empty
+// when none appears.
+std::string WaitForWindowNamed(const std::string& pattern) {
+    std::string window;
+    for (int i = 0; i < 600 && window.empty(); ++i) {
+        window = Xdotool("search --name '" + pattern + "'");
+        if (window.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    return window.substr(0, window.find('\n'));
+}
+
 // Polls until the title xdotool reads for `window` is `expected`; the last title read.
 std::string WaitForTitle(const std::string& window, const std::string& expected) {
     std::string title;
@@ -196,14 +209,7 @@ TEST(SkimoraExecutable, EndToEndAWheelTurnOverTheWindowShowsTheNextImage) {
     const pid_t child = SpawnSkimora(first, ChildEnvironment(folder.File("config")));
     ASSERT_NE(child, 0);
 
-    std::string window;
-    for (int i = 0; i < 600 && window.empty(); ++i) {
-        window = Xdotool("search --name 'album/01.jpg \\[1/3\\]'");
-        if (window.empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    window = window.substr(0, window.find('\n'));
+    const std::string window = WaitForWindowNamed("album/01.jpg \\[1/3\\]");
     ASSERT_FALSE(window.empty()) << "no window titled after the first image";
     EXPECT_EQ(WaitForTitle(window, "album/01.jpg [1/3] - 스키모라"), "album/01.jpg [1/3] - 스키모라");
 
@@ -282,14 +288,7 @@ TEST(SkimoraExecutable, EndToEndAPdfOnTheCommandLineOpensAtPageOneAndTheKeysAndW
     const pid_t child = SpawnSkimora(document, ChildEnvironment(folder.File("config")));
     ASSERT_NE(child, 0);
 
-    std::string window;
-    for (int i = 0; i < 600 && window.empty(); ++i) {
-        window = Xdotool("search --name 'manual.pdf \\[1/3\\]'");
-        if (window.empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    window = window.substr(0, window.find('\n'));
+    const std::string window = WaitForWindowNamed("manual.pdf \\[1/3\\]");
     ASSERT_FALSE(window.empty()) << "no window titled after the first page";
     EXPECT_EQ(WaitForTitle(window, "manual.pdf [1/3] - 스키모라"), "manual.pdf [1/3] - 스키모라");
     // The page fills the middle of the window: red on page 1, blue on page 2.
