@@ -9,6 +9,7 @@
 // exits (no Debian tool writes OpenEXR). Each case keeps the best of its runs; the last line sums up as
 // FAMILY_ms=T pairs.
 
+#include "bench/bench_support.h"
 #include "decode/format_registry.h"
 #include "decode/wic_decoder.h"
 
@@ -62,27 +63,6 @@ void FittedDecode(benchmark::State& state, const std::string& path) {
     }
 }
 
-class BestRunReporter : public benchmark::ConsoleReporter {
-public:
-    explicit BestRunReporter(OutputOptions options) : ConsoleReporter(options) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.iterations == 0 || run.error_occurred) {
-                continue;
-            }
-            const double milliseconds = run.real_accumulated_time / double(run.iterations) * 1000.0;
-            auto [entry, inserted] = best.try_emplace(run.run_name.function_name, milliseconds);
-            if (!inserted) {
-                entry->second = std::min(entry->second, milliseconds);
-            }
-        }
-    }
-
-    std::map<std::string, double> best;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -115,17 +95,16 @@ int main(int argc, char** argv) {
     }
     int remainingCount = static_cast<int>(remaining.size());
     benchmark::Initialize(&remainingCount, remaining.data());
-    BestRunReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
+    bench::BestRunReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
                                                    : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     std::string summary;
     for (const std::string& family : families) {
-        const auto found = reporter.best.find(family);
-        if (found != reporter.best.end()) {
+        const double best = reporter.Best(family);
+        if (best >= 0.0) {
             char text[64];
-            std::snprintf(text, sizeof text, "%s%s_ms=%.2f", summary.empty() ? "" : " ", family.c_str(),
-                          found->second);
+            std::snprintf(text, sizeof text, "%s%s_ms=%.2f", summary.empty() ? "" : " ", family.c_str(), best);
             summary += text;
         }
     }

@@ -105,33 +105,6 @@ SKIMORA_JPEG_CASE(BM_JpegFit);
 SKIMORA_JPEG_CASE(BM_JpegCover);
 SKIMORA_JPEG_CASE(BM_JpegFull);
 
-class BestRunReporter : public benchmark::ConsoleReporter {
-public:
-    explicit BestRunReporter(OutputOptions options) : ConsoleReporter(options) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.iterations == 0 || run.error_occurred) {
-                continue;
-            }
-            const double milliseconds =
-                run.real_accumulated_time / static_cast<double>(run.iterations) * 1000.0;
-            auto [entry, inserted] = bestByName.try_emplace(run.run_name.function_name, milliseconds);
-            if (!inserted) {
-                entry->second = std::min(entry->second, milliseconds);
-            }
-        }
-    }
-    double Best(const std::string& name) const {
-        const auto found = bestByName.find(name);
-        return found == bestByName.end() ? -1.0 : found->second;
-    }
-
-private:
-    std::map<std::string, double> bestByName;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -167,7 +140,7 @@ int main(int argc, char** argv) {
     int remainingCount = static_cast<int>(remaining.size());
     benchmark::Initialize(&remainingCount, remaining.data());
     // Colour only on a terminal: the comparison script reads this output through a pipe.
-    BestRunReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
+    bench::BestRunReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_Defaults
                                                    : benchmark::ConsoleReporter::OO_Tabular);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

@@ -4,11 +4,11 @@
 //                                              to 1920 x 1080; last line first_ms=...
 //   bench_pdf --all PATH WIDTH                 best of 5: read and open the file, render every page at
 //                                              WIDTH pixels; last line all_ms=... pages=...
+#include "bench/bench_support.h"
 #include "decode/pdf_decoder.h"
 #include "platform/files.h"
 #include "sources/pdf/pdf_document.h"
 
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <chrono>
@@ -84,21 +84,7 @@ int WriteJpeg(const std::string& path, int width, int height) {
             p[2] = static_cast<uint8_t>(((x / 40 + y / 40) & 1) * 80 + 90);
         }
     }
-    tjhandle handle = tjInitCompress();
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    const int status =
-        tjCompress2(handle, rgb.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 85, 0);
-    bool written = false;
-    if (status == 0) {
-        if (FILE* file = std::fopen(path.c_str(), "wb")) {
-            written = std::fwrite(jpeg, 1, size, file) == size;
-            written = std::fclose(file) == 0 && written;
-        }
-    }
-    tjFree(jpeg);
-    tjDestroy(handle);
-    return written ? 0 : 1;
+    return bench::WriteRgbJpeg(path, rgb, width, height, 0, 85) ? 0 : 1;
 }
 
 } // namespace
